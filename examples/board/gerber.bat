@@ -1,0 +1,3 @@
+: ; echo "gerber.bat: CAM files ready for the fab" ; exit 0 #
+@echo off
+echo gerber.bat: CAM files ready for the fab

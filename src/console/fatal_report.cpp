@@ -1,0 +1,151 @@
+#include "console/fatal_report.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "console/console_streams.h"
+#include "console/main_sequence.h"
+#include "platform/console_io.h"
+#include "platform/process.h"
+#include "text/exceptions.h"
+
+namespace {
+
+enum class ReportState { NotYetInService, InService, OutOfService };
+ReportState fatal_report_state = ReportState::NotYetInService;
+
+// The one out-of-memory error, made at start-up so that raising it needs no memory.
+EOutOfMemory* out_of_memory_error = nullptr;
+
+constexpr std::size_t kModulePathCapacity = 261;
+constexpr std::size_t kReportCapacity = 1024;
+
+// Appends to fixed storage and stops, mid-field if need be, at the capacity.
+class ReportWriter {
+ public:
+  ReportWriter(char* out, std::size_t capacity) : out_(out), limit_(capacity - 1) {}
+  void Append(std::string_view text) {
+    const auto room = limit_ - length_;
+    const auto take = text.size() < room ? text.size() : room;
+    std::memcpy(out_ + length_, text.data(), take);
+    length_ += take;
+  }
+  std::size_t Finish() {
+    out_[length_] = '\0';
+    return length_;
+  }
+
+ private:
+  char* out_;
+  std::size_t limit_;
+  std::size_t length_ = 0;
+};
+
+// The module name and the address measured from its load address.
+std::string_view LocateFailure(std::uintptr_t address, char (&path)[kModulePathCapacity],
+                               std::uintptr_t& offset) {
+  std::uintptr_t base = 0;
+  if (platform::LocateModule(address, path, sizeof path, base)) {
+    offset = address - base;
+  } else {
+    platform::ProgramFileName(path, sizeof path);
+    offset = address == 0 ? 0 : address - 0x1000;
+  }
+  const std::string_view full(path);
+  return full.substr(full.rfind(platform::PathSeparator()) + 1);
+}
+
+[[noreturn]] void RaiseOutOfMemory() {
+  out_of_memory_error->SetFailureAddress(
+      reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  throw std::bad_alloc();
+}
+
+[[noreturn]] void WriteRuntimeErrorAndExit(int code) {
+  char line[30];
+  const auto length = ComposeRuntimeError(code, 0, line);
+  FlushOutput();
+  const auto output = platform::StandardOutputHandle();
+  platform::WriteConsoleBytes(output, line, static_cast<std::uint32_t>(length));
+  platform::WriteConsoleBytes(output, "\r\n", 2);
+  NormalExit(code);
+}
+
+void StartUp() {
+  std::set_new_handler(nullptr);
+  static EOutOfMemory error;
+  out_of_memory_error = &error;
+  std::set_new_handler(RaiseOutOfMemory);
+  platform::SystemLeadBytes();
+  fatal_report_state = ReportState::InService;
+}
+
+}  // namespace
+
+std::size_t ComposeFatalReport(const Exception& error, std::uintptr_t address, char* report,
+                               std::size_t capacity) {
+  char path[kModulePathCapacity];
+  std::uintptr_t offset = 0;
+  const auto module = LocateFailure(address, path, offset);
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08lX", static_cast<unsigned long>(offset & 0xFFFFFFFFu));
+  const std::string_view message(error.Message().c_str());
+  const bool needs_stop = !message.empty() && message.back() != '.';
+
+  ReportWriter writer(report, capacity);
+  writer.Append("Exception ");
+  writer.Append(error.ClassName());
+  writer.Append(" in module ");
+  writer.Append(module.substr(0, kModulePathCapacity - 1));
+  writer.Append(" at ");
+  writer.Append(hex);
+  writer.Append(".\r\n");
+  writer.Append(message);
+  writer.Append(needs_stop ? "." : "");
+  writer.Append("\r\n");
+  return writer.Finish();
+}
+
+void ReportFatalError(const Exception& error) {
+  if (fatal_report_state != ReportState::InService) platform::ExitProcess(1);
+  char report[kReportCapacity];
+  const auto length = ComposeFatalReport(error, error.FailureAddress(), report, sizeof report);
+  try {
+    FlushOutput();
+    CheckConsoleError();
+  } catch (const Exception& flush_error) {
+    ReportFatalError(flush_error);
+  }
+  platform::ConvertToOem(report);
+  const auto standard_error = platform::StandardErrorHandle();
+  platform::WriteConsoleBytes(standard_error, report, static_cast<std::uint32_t>(length));
+  platform::WriteConsoleBytes(standard_error, "\r\n", 2);
+  NormalExit(1);
+}
+
+void CatchUnhandledError(void (*body)()) {
+  try {
+    StartUp();
+  } catch (const std::bad_alloc&) {
+    WriteRuntimeErrorAndExit(203);
+  }
+  try {
+    body();
+  } catch (const Exception& error) {
+    ReportFatalError(error);
+  } catch (const std::bad_alloc&) {
+    ReportFatalError(*out_of_memory_error);
+  } catch (const std::exception& error) {
+    ReportFatalError(Exception(error.what()));
+  }
+  NormalExit(0);
+}
+
+void TakeFatalReportOutOfService() { fatal_report_state = ReportState::OutOfService; }
+
+std::size_t ComposeRuntimeError(int code, std::uintptr_t address, char (&line)[30]) {
+  return static_cast<std::size_t>(std::snprintf(line, sizeof line, "Runtime error %3d at %08lX",
+                                                code, static_cast<unsigned long>(address)));
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/native_handle.h"
+
+namespace platform {
+
+// The process's standard handles; kInvalidHandle when the platform has none.
+NativeHandle StandardInputHandle();
+NativeHandle StandardOutputHandle();
+NativeHandle StandardErrorHandle();
+
+// How an output handle behaves: unusable, a character device (console, null
+// device) that wants each line at its end, or anything else (file, pipe).
+enum class HandleKind { kUnknown, kCharacter, kOther };
+HandleKind ClassifyHandle(NativeHandle handle);
+
+struct IoResult {
+  bool ok = false;
+  std::uint32_t count = 0;  // bytes moved when ok
+  ErrorCode error = 0;      // platform code when not ok
+};
+
+// One read of at most `capacity` bytes. A count of 0 means end of data; a pipe
+// whose writer has gone counts as end of data. When the handle is a terminal
+// that ends typed lines with LF alone, the LF comes back as CR LF, the way a
+// console delivers lines.
+IoResult ReadConsoleBytes(NativeHandle handle, char* buffer, std::uint32_t capacity);
+
+// One write of all `count` bytes; success means the platform took them.
+IoResult WriteConsoleBytes(NativeHandle handle, const char* bytes, std::uint32_t count);
+
+// Closes a handle that turned out unusable.
+void CloseNativeHandle(NativeHandle handle);
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/text_ops.h"
+
+namespace platform {
+
+// Makes the process a console program before anything else runs: failures
+// are reported as text, never in a window, and console writes that fail come
+// back as error codes instead of ending the process.
+void MarkConsoleProgram();
+
+// Starts `file` in the working directory through the platform shell, without
+// waiting for it; a missing file or a failed start is ignored.
+void LaunchBatchFile(const char* file);
+
+// Ends the process with `code` at once.
+[[noreturn]] void ExitProcess(int code);
+
+// The module that holds `address`: its full file name into `path` (at most
+// `capacity` bytes with the terminator) and its load address. False when the
+// address lies in no module.
+bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std::uintptr_t& base);
+
+// The full file name of the program itself.
+void ProgramFileName(char* path, std::size_t capacity);
+
+// The separator that ends the directory part of a module path.
+char PathSeparator();
+
+// Converts a zero-terminated text from the ANSI to the OEM code page in place.
+void ConvertToOem(char* text);
+
+// The lead bytes of the system's ANSI code page, fixed at start-up.
+const LeadByteSet& SystemLeadBytes();
+
+}  // namespace platform
