@@ -1,0 +1,38 @@
+# The user interface of the camfix tree. `make demo` and `make test` are all a
+# newcomer needs; the other targets are for development.
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE := build/release
+WINDOWS := build/windows
+
+.PHONY: all build windows test demo bench prereqs clean
+
+all: build
+
+prereqs:
+	@scripts/install-prereqs.sh
+
+build:
+	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DCAMFIX_TESTS=ON > /dev/null
+	@cmake --build $(RELEASE) -j $(JOBS)
+
+windows:
+	@cmake -S . -B $(WINDOWS) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake > /dev/null
+	@cmake --build $(WINDOWS) -j $(JOBS)
+
+test: prereqs build windows
+	@scripts/run-tests.sh
+
+demo: prereqs
+	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DCAMFIX_TESTS=OFF > /dev/null
+	@cmake --build $(RELEASE) -j $(JOBS) --target camfix
+	@scripts/demo.sh $(RELEASE)/camfix
+
+bench: prereqs
+	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	@cmake --build $(RELEASE) -j $(JOBS) --target camfix
+	@bench/run.sh $(RELEASE)/camfix
+
+clean:
+	rm -rf build
