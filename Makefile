@@ -21,7 +21,7 @@ windows:
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake > /dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
-test: prereqs build windows
+test: prereqs build
 	@scripts/run-tests.sh
 
 demo: prereqs

@@ -53,8 +53,7 @@ std::string_view LocateFailure(std::uintptr_t address, char (&path)[kModulePathC
     platform::ProgramFileName(path, sizeof path);
     offset = address == 0 ? 0 : address - 0x1000;
   }
-  const std::string_view full(path);
-  return full.substr(full.rfind(platform::PathSeparator()) + 1);
+  return platform::FileNameOf(path);
 }
 
 [[noreturn]] void RaiseOutOfMemory() {

@@ -46,7 +46,9 @@ std::vector<std::string> MatchingNames(DIR* folder, const std::string& pattern) 
     if (name != "." && name != ".." && MatchesWildcard(name, pattern)) names.push_back(name);
   }
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return UpperCased(a) < UpperCased(b);
+    const auto upper_a = UpperCased(a);
+    const auto upper_b = UpperCased(b);
+    return upper_a != upper_b ? upper_a < upper_b : a < b;
   });
   return names;
 }

@@ -30,6 +30,11 @@ void ProgramFileName(char* path, std::size_t capacity);
 // The separator that ends the directory part of a module path.
 char PathSeparator();
 
+// The part of `path` after its last directory separator. On Windows the path
+// is read as characters of the ANSI code page, so the second byte of a
+// double-byte character is never taken for a backslash.
+const char* FileNameOf(const char* path);
+
 // Converts a zero-terminated text from the ANSI to the OEM code page in place.
 void ConvertToOem(char* text);
 

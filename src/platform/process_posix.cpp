@@ -70,6 +70,11 @@ void ProgramFileName(char* path, std::size_t capacity) {
 
 char PathSeparator() { return '/'; }
 
+const char* FileNameOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
 void ConvertToOem(char* /*text*/) {}
 
 const LeadByteSet& SystemLeadBytes() { return kNoLeadBytes; }

@@ -309,8 +309,8 @@ chk_camfix_run() {
 }
 
 chk_gerber_bat_launched() {
-    local i
-    for i in $(seq 50); do
+    local _
+    for _ in $(seq 50); do
         [ -f "$RUN/gerber.launched" ] && return 0
         sleep 0.1
     done
@@ -346,7 +346,9 @@ chk_gerber_after() {
 chk_gerber_same_image() {
     local f bad=0
     while read -r f; do
-        [ -s "$GV/before.$f.gbr" ] && [ -s "$GV/after.$f.gbr" ] || { echo "$f: no gerbv export"; bad=1; continue; }
+        if [ ! -s "$GV/before.$f.gbr" ] || [ ! -s "$GV/after.$f.gbr" ]; then
+            echo "$f: no gerbv export"; bad=1; continue
+        fi
         cmp -s -- "$GV/before.$f.gbr" "$GV/after.$f.gbr" || {
             echo "$f: gerbv reads the repaired file differently:"
             diff -- "$GV/before.$f.gbr" "$GV/after.$f.gbr" | head -20; bad=1; }

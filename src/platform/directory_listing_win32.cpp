@@ -1,0 +1,115 @@
+#include "platform/directory_listing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+// An open FindFirstFileA search, closed on destruction.
+class FindHandle {
+ public:
+  FindHandle(const std::string& pattern, WIN32_FIND_DATAA& data)
+      : handle_(FindFirstFileA(pattern.c_str(), &data)) {}
+  ~FindHandle() {
+    if (IsOpen()) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Next(WIN32_FIND_DATAA& data) { return FindNextFileA(handle_, &data) != 0; }
+
+ private:
+  HANDLE handle_;
+};
+
+PlatformEntry ToEntry(const WIN32_FIND_DATAA& data) {
+  PlatformEntry entry;
+  entry.name.assign(data.cFileName, strnlen(data.cFileName, MAX_PATH));
+  entry.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  entry.attributes = data.dwFileAttributes;
+  entry.write_time = static_cast<std::int64_t>(
+      (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+      data.ftLastWriteTime.dwLowDateTime);
+  return entry;
+}
+
+bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+unsigned char UpperCased(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+}
+
+// Name order with bytes compared upper-cased, as the POSIX build hands them out.
+bool NameBefore(const PlatformEntry& a, const PlatformEntry& b) {
+  return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                      [](char x, char y) { return UpperCased(x) < UpperCased(y); });
+}
+
+// The matches are taken in one sweep when the search starts, then handed out
+// in name order: repeatable, and a file replaced under its own name while the
+// search is open (its new directory slot may lie ahead on FAT volumes) can
+// never come round again.
+class SnapshotListing : public DirectoryListing {
+ public:
+  explicit SnapshotListing(std::vector<PlatformEntry> entries) : entries_(std::move(entries)) {}
+
+  ErrorCode Next(PlatformEntry& entry) override {
+    if (next_ == entries_.size()) return ERROR_NO_MORE_FILES;
+    entry = entries_[next_++];
+    return 0;
+  }
+
+ private:
+  std::vector<PlatformEntry> entries_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<DirectoryListing> StartListing(const std::string& pattern, PlatformEntry& first,
+                                               ErrorCode& error) {
+  WIN32_FIND_DATAA data{};
+  FindHandle search(pattern, data);
+  if (!search.IsOpen()) {
+    error = static_cast<ErrorCode>(GetLastError());
+    return nullptr;
+  }
+  // The sweep ends at the last entry or at the first failure, whichever comes first.
+  std::vector<PlatformEntry> entries;
+  do {
+    if (!IsDotEntry(data.cFileName)) entries.push_back(ToEntry(data));
+  } while (search.Next(data));
+  std::stable_sort(entries.begin(), entries.end(), NameBefore);
+  auto listing = std::make_unique<SnapshotListing>(std::move(entries));
+  error = listing->Next(first);
+  if (error != 0) return nullptr;
+  return listing;
+}
+
+bool LookUpEntry(const std::string& path, PlatformEntry& entry) {
+  WIN32_FIND_DATAA data{};
+  if (!FindHandle(path, data).IsOpen()) return false;
+  entry = ToEntry(data);
+  return true;
+}
+
+bool ToLocalDosDateTime(std::int64_t write_time, std::uint32_t& stamp) {
+  const auto bits = static_cast<std::uint64_t>(write_time);
+  const FILETIME utc{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
+  FILETIME local{};
+  FileTimeToLocalFileTime(&utc, &local);
+  WORD date = 0;
+  WORD time = 0;
+  if (!FileTimeToDosDateTime(&local, &date, &time)) return false;
+  stamp = (std::uint32_t{date} << 16) | time;
+  return true;
+}
+
+}  // namespace platform

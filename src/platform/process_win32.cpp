@@ -1,0 +1,97 @@
+#include "platform/process.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace platform {
+
+void MarkConsoleProgram() {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
+void LaunchBatchFile(const char* file) { ShellExecuteA(nullptr, "open", file, "", "", SW_SHOW); }
+
+void ExitProcess(int code) { ::ExitProcess(static_cast<UINT>(code)); }
+
+namespace {
+
+// GetModuleFileNameA leaves a cut name unterminated on older systems.
+bool ModuleFileName(HMODULE module, char* path, std::size_t capacity) {
+  const DWORD length = GetModuleFileNameA(module, path, static_cast<DWORD>(capacity));
+  path[length < capacity ? length : capacity - 1] = '\0';
+  return length != 0;
+}
+
+}  // namespace
+
+bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std::uintptr_t& base) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info) == 0 ||
+      info.State != MEM_COMMIT) {
+    return false;
+  }
+  if (!ModuleFileName(static_cast<HMODULE>(info.AllocationBase), path, capacity)) return false;
+  base = reinterpret_cast<std::uintptr_t>(info.AllocationBase);
+  return true;
+}
+
+void ProgramFileName(char* path, std::size_t capacity) { ModuleFileName(nullptr, path, capacity); }
+
+char PathSeparator() { return '\\'; }
+
+// Walks the path character by character, so that the second byte of a
+// double-byte character (it may be 0x5C) is never taken for a backslash.
+const char* FileNameOf(const char* path) {
+  const LeadByteSet& lead_bytes = SystemLeadBytes();
+  const char* name = path;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (lead_bytes[static_cast<unsigned char>(*at)]) {
+      if (at[1] == '\0') break;
+      ++at;
+    } else if (*at == '\\' || *at == '/') {
+      name = at + 1;
+    }
+  }
+  return name;
+}
+
+void ConvertToOem(char* text) { CharToOemA(text, text); }
+
+namespace {
+
+// The default ANSI code page of the thread locale; the system's when the
+// locale names none.
+UINT AnsiCodePage() {
+  char digits[8] = {};
+  if (GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof digits) > 0) {
+    UINT code_page = 0;
+    for (const char* at = digits; *at >= '0' && *at <= '9'; ++at) {
+      code_page = code_page * 10 + static_cast<UINT>(*at - '0');
+    }
+    if (code_page != 0) return code_page;
+  }
+  return GetACP();
+}
+
+LeadByteSet ReadLeadBytes() {
+  LeadByteSet lead_bytes{};
+  CPINFO info{};
+  if (!GetCPInfo(AnsiCodePage(), &info)) return lead_bytes;
+  // Pairs of first and last lead byte, ended by a pair of zeros.
+  for (int pair = 0; pair + 1 < MAX_LEADBYTES; pair += 2) {
+    const BYTE first = info.LeadByte[pair];
+    const BYTE last = info.LeadByte[pair + 1];
+    if (first == 0 && last == 0) break;
+    for (unsigned byte = first; byte <= last; ++byte) lead_bytes[byte] = true;
+  }
+  return lead_bytes;
+}
+
+}  // namespace
+
+const LeadByteSet& SystemLeadBytes() {
+  static const LeadByteSet lead_bytes = ReadLeadBytes();
+  return lead_bytes;
+}
+
+}  // namespace platform

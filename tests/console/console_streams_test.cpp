@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "console/console_streams.h"
+#include "text/exceptions.h"
+
+namespace {
+
+// Puts `replacement` (or nothing, when -1) in place of a standard handle and
+// fresh streams in place of the program's, until the end of the scope.
+class StandardHandle {
+ public:
+  StandardHandle(int fd, int replacement) : fd_(fd), saved_(dup(fd)) {
+    if (replacement >= 0) dup2(replacement, fd);
+    else close(fd);
+    ResetConsoleStreams();
+  }
+  ~StandardHandle() {
+    dup2(saved_, fd_);
+    close(saved_);
+    ResetConsoleStreams();
+  }
+
+ private:
+  int fd_, saved_;
+};
+
+std::string Available(int fd) {
+  std::string bytes;
+  char buffer[4096];
+  pollfd ready{fd, POLLIN, 0};
+  while (poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0) {
+    const auto got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
+std::int32_t CheckedCode() {
+  try {
+    CheckConsoleError();
+  } catch (const EInOutError& error) {
+    return error.ErrorCode();
+  }
+  return 0;
+}
+
+TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  {
+    const StandardHandle out(STDOUT_FILENO, ends[1]);
+    WriteLine("abc");
+    EXPECT_EQ(Available(ends[0]), "");
+    WriteLine(std::string(200, 'x'));
+    EXPECT_EQ(Available(ends[0]), "abc\r\n" + std::string(123, 'x'));
+    WriteChar('!');
+    FlushOutput();
+    EXPECT_EQ(Available(ends[0]), std::string(77, 'x') + "\r\n!");
+    EXPECT_EQ(CheckedCode(), 0);
+  }
+  close(ends[0]);
+  close(ends[1]);
+}
+
+TEST(ConsoleOutput, TerminalReceivesEachLineAtItsEnd) {
+  int master = -1, terminal = -1;
+  ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+  termios mode{};
+  tcgetattr(terminal, &mode);
+  cfmakeraw(&mode);
+  tcsetattr(terminal, TCSANOW, &mode);
+  {
+    const StandardHandle out(STDOUT_FILENO, terminal);
+    WriteLine("one");
+    usleep(20000);
+    EXPECT_EQ(Available(master), "one\r\n");
+  }
+  close(master);
+  close(terminal);
+}
+
+TEST(ConsoleOutput, FailuresAreReportedOnceAtTheNextCheck) {
+  std::signal(SIGPIPE, SIG_IGN);
+  {
+    const StandardHandle out(STDOUT_FILENO, -1);
+    WriteLine("lost");
+    EXPECT_EQ(CheckedCode(), 105);
+    EXPECT_EQ(CheckedCode(), 0);
+  }
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  {
+    const StandardHandle out(STDOUT_FILENO, ends[1]);
+    WriteLine(std::string(130, 'x'));
+    EXPECT_EQ(CheckedCode(), EPIPE);
+  }
+  close(ends[1]);
+}
+
+struct Input {
+  std::string bytes;
+  char first, after_discard;
+};
+
+class ConsoleInputTest : public ::testing::TestWithParam<Input> {};
+
+TEST_P(ConsoleInputTest, KeyCharThenDiscardLine) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(write(ends[1], GetParam().bytes.data(), GetParam().bytes.size()),
+            static_cast<ssize_t>(GetParam().bytes.size()));
+  close(ends[1]);
+  {
+    const StandardHandle in(STDIN_FILENO, ends[0]);
+    EXPECT_EQ(ReadKeyChar(), GetParam().first);
+    DiscardLine();
+    EXPECT_EQ(ReadKeyChar(), GetParam().after_discard);
+    EXPECT_EQ(CheckedCode(), 0);
+  }
+  close(ends[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ConsoleInputTest,
+    ::testing::Values(Input{"abc\ndef", 'a', 'd'}, Input{"", 26, 26}, Input{"\r\nx", '\r', 'x'},
+                      Input{"\nsecond\nthird", '\n', 't'}, Input{"a\rb\nc", 'a', 'c'},
+                      Input{"a\r\r\nz", 'a', 'z'}, Input{"q", 'q', 26},
+                      Input{"x\x1ay\nz", 'x', 26}, Input{std::string(300, 'w') + "\nz", 'w', 'z'}));
+
+TEST(ConsoleInput, TerminalLinesEndInCrLfAndClosedInputFails) {
+  int master = -1, terminal = -1;
+  ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(write(master, "\n", 1), 1);
+  {
+    const StandardHandle in(STDIN_FILENO, terminal);
+    EXPECT_EQ(ReadKeyChar(), '\r');
+    DiscardLine();
+    EXPECT_EQ(CheckedCode(), 0);
+  }
+  close(master);
+  close(terminal);
+  const StandardHandle in(STDIN_FILENO, -1);
+  EXPECT_EQ(ReadKeyChar(), 26);
+  EXPECT_EQ(CheckedCode(), EBADF);
+}
+
+TEST(CheckConsoleError, MessagesComeFromTheTableByNumber) {
+  char scratch[32];
+  EXPECT_STREQ(InOutErrorMessage(2, scratch), "File not found");
+  EXPECT_STREQ(InOutErrorMessage(5, scratch), "File access denied");
+  EXPECT_STREQ(InOutErrorMessage(101, scratch), "Disk full");
+  EXPECT_STREQ(InOutErrorMessage(105, scratch), "I/O error 105");
+  EXPECT_STREQ(InOutErrorMessage(-7, scratch), "I/O error -7");
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "e2e/expectations.h"
+#include "e2e/run_camfix.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+struct Answer {
+  const char* name;
+  std::string input;
+  std::string echo;
+};
+
+class DialogueTest : public ::testing::TestWithParam<Answer> {};
+
+TEST_P(DialogueTest, EchoesTheFirstByteAndEndsAfterOneMoreLine) {
+  ScratchFolder folder;
+  const auto result = RunCamfix({.folder = folder.Path(), .input = GetParam().input});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, kBanner + GetParam().echo + kEnd);
+  EXPECT_EQ(result.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, DialogueTest,
+    ::testing::Values(Answer{"Letters", "abc\r\n\r\n", "a\r\n"},
+                      Answer{"EmptyInput", "", "\x1a\r\n"},
+                      Answer{"CrLfEmptyLine", "\r\n\r\n", "\r\r\n"},
+                      // LF alone: the first discard also eats the second line.
+                      Answer{"LfEmptyLineThenText", "\nsecond\n", "\n\r\n"},
+                      Answer{"ByteTwentySixEndsInput", "x\x1a\n\n", "x\r\n"},
+                      Answer{"LongLine", std::string(300, 'w') + "\n\n", "w\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Dialogue, AnswerQEndsWithoutWaitingAndLosesNoOutput) {
+  for (const auto output : {Output::kPipe, Output::kFile}) {
+    ScratchFolder folder;
+    CamfixProcess camfix(
+        {.folder = folder.Path(), .input = "quit\n", .keep_input_open = true, .output = output});
+    const auto result = camfix.Finish();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, kBanner + "q\r\n" + kEnd);
+  }
+}
+
+TEST(Dialogue, CapitalQWaitsForASecondLine) {
+  ScratchFolder folder;
+  CamfixProcess camfix({.folder = folder.Path(), .input = "Q\n", .keep_input_open = true});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(camfix.HasEnded());
+  camfix.Feed("\n");
+  EXPECT_EQ(camfix.Finish().exit_code, 0);
+}
+
+TEST(Dialogue, TerminalGetsCrForABareEnterAndEveryLine) {
+  ScratchFolder folder;
+  const auto result =
+      RunCamfix({.folder = folder.Path(), .input = "\n\n", .output = Output::kTerminal});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, kBanner + "\r\r\n" + kEnd);
+}
+
+TEST(Dialogue, NullDeviceOutputIsFine) {
+  ScratchFolder folder;
+  EXPECT_EQ(RunCamfix({.folder = folder.Path(), .input = "\n", .output = Output::kNull}).exit_code,
+            0);
+}
+
+TEST(Dialogue, UnusableHandlesEndWithAnInOutReport) {
+  ScratchFolder folder;
+  ExpectReport(RunCamfix({.folder = folder.Path(), .output = Output::kClosed}), "EInOutError",
+               "I/O error 105.");
+  ExpectReport(RunCamfix({.folder = folder.Path(), .output = Output::kBrokenPipe}), "EInOutError",
+               "I/O error 32.");
+  ExpectReport(RunCamfix({.folder = folder.Path(), .close_input = true}), "EInOutError",
+               "I/O error 9.");
+}
+
+TEST(Dialogue, HeldOutputStandsBeforeTheReportInASharedFile) {
+  ScratchFolder folder;
+  folder.Write("empty.drl", "");
+  const auto result = RunCamfix(
+      {.folder = folder.Path(), .input = "\n", .output = Output::kFile, .errors_to_output = true});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out.rfind(kBanner + "\n\r\nprocessing .drl file\r\nException ", 0), 0u)
+      << result.out;
+}
+
+TEST(Dialogue, LaunchesGerberBatUnlessTheRunFailed) {
+  for (const bool fail : {false, true}) {
+    ScratchFolder folder;
+    folder.Write("gerber.bat", "echo launched > marker\n");
+    if (fail) folder.Write("empty.drl", "");
+    EXPECT_EQ(RunCamfix({.folder = folder.Path(), .input = "\n\n"}).exit_code, fail ? 1 : 0);
+    bool marked = false;
+    for (int tries = 0; tries < 50 && !marked; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(fail ? 10 : 100));
+      marked = folder.Read("marker") == "launched\n";
+    }
+    EXPECT_EQ(marked, !fail);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// Runs the real camfix binary in a folder with chosen standard handles and
+// collects what it writes, byte for byte.
+
+enum class Output { kPipe, kFile, kNull, kTerminal, kClosed, kBrokenPipe };
+
+struct RunOptions {
+  std::string folder;
+  std::string input;             // bytes on standard input, a pipe closed after them
+  bool keep_input_open = false;  // leave the input pipe open for Feed()
+  bool close_input = false;      // start with standard input closed
+  Output output = Output::kPipe;  // kTerminal puts both standard input and output on a terminal
+  bool errors_to_output = false;  // standard error shares standard output's file
+  long file_size_limit = 0;      // bytes, 0 for none
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int exit_code = -1;
+};
+
+// The binary under test: $CAMFIX_UNDER_TEST, or the one just built.
+std::string CamfixBinary();
+
+class CamfixProcess {
+ public:
+  explicit CamfixProcess(const RunOptions& options);
+  ~CamfixProcess();
+
+  void Feed(const std::string& bytes);
+  bool HasEnded();
+  // Waits (at most 30 s, then kills) and collects everything.
+  RunResult Finish();
+
+ private:
+  void Drain(bool wait);
+
+  RunOptions options_;
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;  // pipe or terminal master
+  int errors_ = -1;
+  std::string output_file_;
+  RunResult result_;
+  bool ended_ = false;
+};
+
+// Runs to the end with options' input.
+RunResult RunCamfix(const RunOptions& options);

@@ -1,0 +1,49 @@
+#include "support/scratch_folder.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <stdexcept>
+
+#include <stdlib.h>
+
+namespace fs = std::filesystem;
+
+ScratchFolder::ScratchFolder() {
+  std::string pattern = (fs::temp_directory_path() / "camfix-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+void ScratchFolder::Write(const std::string& name, const std::string& bytes) const {
+  std::ofstream(*this / name, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ScratchFolder::Read(const std::string& name) const {
+  std::ifstream in(*this / name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ScratchFolder::Listing() const {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path_)) {
+    names.insert(entry.path().filename().string());
+  }
+  std::string listing;
+  for (const auto& name : names) listing += name + " ";
+  return listing;
+}
+
+WorkingDirectory::WorkingDirectory(const std::string& folder)
+    : previous_(fs::current_path().string()) {
+  fs::current_path(folder);
+}
+
+WorkingDirectory::~WorkingDirectory() { fs::current_path(previous_); }

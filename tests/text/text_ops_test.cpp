@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "text/text_ops.h"
+
+namespace {
+
+TEST(TextOps, FindTextAndCopyTextCountFromOne) {
+  EXPECT_EQ(FindText("FSD", "%FSDAX*%"), 2);
+  EXPECT_EQ(FindText("fsd", "%FSDAX*%"), 0);
+  EXPECT_EQ(FindText("", "abc"), 0);
+  EXPECT_EQ(FindText("abcd", "abc"), 0);
+  EXPECT_EQ(CopyText("abcdef", 2, 3), "bcd");
+  EXPECT_EQ(CopyText("abcdef", -5, 2), "ab");
+  EXPECT_EQ(CopyText("abcdef", 7, 1), "");
+  EXPECT_EQ(CopyText("abcdef", 1, -1), "");
+  EXPECT_EQ(CopyText("abcdef", 5, 100), "ef");
+}
+
+TEST(TextOps, IntegerToTextHandlesTheExtremes) {
+  EXPECT_EQ(IntegerToText(0), "0");
+  EXPECT_EQ(IntegerToText(INT32_MIN), "-2147483648");
+  EXPECT_EQ(IntegerToText(3000000000), "3000000000");
+}
+
+struct Replacement {
+  std::string text, old_text, new_text, expected;
+};
+
+class ReplaceEveryTest : public ::testing::TestWithParam<Replacement> {};
+
+TEST_P(ReplaceEveryTest, ReplacesLeftToRightWithoutOverlap) {
+  const auto& [text, old_text, new_text, expected] = GetParam();
+  EXPECT_EQ(ReplaceEvery(text, old_text, new_text), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplaceEveryTest,
+    ::testing::Values(Replacement{"%FSDAX24Y24*%", "FSD", "FSL", "%FSLAX24Y24*%"},
+                      Replacement{"FSDFSD", "FSD", "FSL", "FSLFSL"},
+                      Replacement{"FSFSD", "FSD", "FSL", "FSFSL"},
+                      Replacement{"FSDD", "FSD", "FSL", "FSLD"},
+                      Replacement{"fsd", "FSD", "FSL", "fsd"},
+                      Replacement{"aaaa", "aa", "a", "aa"},
+                      Replacement{"abab", "ab", "bab", "babbab"},  // inserted text not searched
+                      Replacement{"T1     .5", "      .", "C0.", "T1     .5"},
+                      Replacement{"T1       .5", "      .", "C0.", "T1 C0.5"},
+                      Replacement{"x", "", "y", "x"}));
+
+TEST(ReplaceEvery, NeverMatchesOnTheSecondByteOfADoubleByteCharacter) {
+  LeadByteSet shift_jis{};
+  for (int b = 0x81; b <= 0x9F; ++b) shift_jis[b] = true;
+  // 0x83 0x46 is one character whose second byte is the letter F.
+  EXPECT_EQ(ReplaceEvery("\x83" "FSD", "FSD", "FSL", shift_jis), "\x83" "FSD");
+  EXPECT_EQ(ReplaceEvery("\x83\x83" "FSD", "FSD", "FSL", shift_jis), "\x83\x83" "FSL");
+  EXPECT_EQ(ReplaceEvery("\x83" "FSDFSD", "FSD", "FSL", shift_jis), "\x83" "FSDFSL");
+  // The run of lead bytes is counted only within the rest after a replacement.
+  EXPECT_EQ(ReplaceEvery("FSD\x83" "FSD", "FSD", "FSL", shift_jis), "FSL\x83" "FSD");
+}
+
+}  // namespace
