@@ -8,7 +8,9 @@ namespace {
 
 HANDLE AsHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-NativeHandle StandardHandle(DWORD which) { return reinterpret_cast<NativeHandle>(GetStdHandle(which)); }
+NativeHandle StandardHandle(DWORD which) {
+  return reinterpret_cast<NativeHandle>(GetStdHandle(which));
+}
 
 }  // namespace
 

@@ -28,18 +28,26 @@ class FindHandle {
   HANDLE handle_;
 };
 
+std::uint64_t TicksOf(const FILETIME& time) {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+// 2108-01-01 00:00 as a FILETIME: the first moment an MS-DOS date cannot hold.
+// Wine's FileTimeToDosDateTime wraps such years instead of failing.
+constexpr std::uint64_t kEndOfDosDates = 159992928000000000;
+
 PlatformEntry ToEntry(const WIN32_FIND_DATAA& data) {
   PlatformEntry entry;
   entry.name.assign(data.cFileName, strnlen(data.cFileName, MAX_PATH));
   entry.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
   entry.attributes = data.dwFileAttributes;
-  entry.write_time = static_cast<std::int64_t>(
-      (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-      data.ftLastWriteTime.dwLowDateTime);
+  entry.write_time = static_cast<std::int64_t>(TicksOf(data.ftLastWriteTime));
   return entry;
 }
 
-bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
 
 unsigned char UpperCased(char c) {
   const auto byte = static_cast<unsigned char>(c);
@@ -107,7 +115,9 @@ bool ToLocalDosDateTime(std::int64_t write_time, std::uint32_t& stamp) {
   FileTimeToLocalFileTime(&utc, &local);
   WORD date = 0;
   WORD time = 0;
-  if (!FileTimeToDosDateTime(&local, &date, &time)) return false;
+  if (TicksOf(local) >= kEndOfDosDates || !FileTimeToDosDateTime(&local, &date, &time)) {
+    return false;
+  }
   stamp = (std::uint32_t{date} << 16) | time;
   return true;
 }

@@ -15,9 +15,13 @@ ErrorCode LastError() { return static_cast<ErrorCode>(GetLastError()); }
 // At most this many bytes go in one ReadFile or WriteFile request.
 constexpr std::int64_t kRequestLimit = 1 << 30;
 
+DWORD RequestSize(std::int64_t rest) {
+  return static_cast<DWORD>(rest < kRequestLimit ? rest : kRequestLimit);
+}
+
 // Attributes for which the platform refuses to create a file anew.
-constexpr DWORD kUnreplaceable =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kUnreplaceable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
 // A handle from CreateFileA that lives for one check; closed on destruction.
 class ProbeHandle {
@@ -32,7 +36,6 @@ class ProbeHandle {
   ProbeHandle& operator=(const ProbeHandle&) = delete;
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
 
  private:
   HANDLE handle_;
@@ -40,10 +43,11 @@ class ProbeHandle {
 
 // 0 when the file at `path` could be created anew now, else the code the
 // platform gives for it: read-only, hidden, system, a folder, open elsewhere.
-ErrorCode ReplaceRefusal(const std::string& path, bool& exists) {
+ErrorCode ReplaceRefusal(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (!exists) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
+  }
   if ((attributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
   const ProbeHandle exclusive(path, GENERIC_READ | GENERIC_WRITE, 0);
   return exclusive.IsOpen() ? 0 : LastError();
@@ -84,7 +88,7 @@ std::int64_t ReadableFile::RemainingSize() {
 std::int64_t ReadableFile::Read(char* data, std::int64_t count) {
   std::int64_t done = 0;
   while (done < count) {
-    const auto request = static_cast<DWORD>(count - done < kRequestLimit ? count - done : kRequestLimit);
+    const DWORD request = RequestSize(count - done);
     DWORD got = 0;
     if (!ReadFile(AsHandle(handle_), data + done, request, &got, nullptr) || got == 0) break;
     done += got;
@@ -95,8 +99,7 @@ std::int64_t ReadableFile::Read(char* data, std::int64_t count) {
 // The temporary file is cfxXXXX.tmp beside the file: a short name already, so
 // neither its long nor its short name contains ".g", ".inf" or ".drl".
 FileReplacement::FileReplacement(const std::string& path) : path_(path) {
-  bool exists = false;
-  error_ = ReplaceRefusal(path, exists);
+  error_ = ReplaceRefusal(path);
   if (error_ != 0) return;
   char temp[MAX_PATH];
   if (GetTempFileNameA(FolderOf(path).c_str(), "cfx", 0, temp) == 0) {
@@ -126,8 +129,7 @@ void FileReplacement::Discard() {
 bool FileReplacement::Write(const char* data, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
-    const auto rest = static_cast<std::int64_t>(count - done);
-    const auto request = static_cast<DWORD>(rest < kRequestLimit ? rest : kRequestLimit);
+    const DWORD request = RequestSize(static_cast<std::int64_t>(count - done));
     DWORD put = 0;
     if (!WriteFile(AsHandle(handle_), data + done, request, &put, nullptr) || put != request) {
       return false;
@@ -174,15 +176,15 @@ std::string SystemErrorText(ErrorCode code) {
   return std::string(text, length);
 }
 
-// A folder, or a name that opens a device (CON, NUL, COM1 ... with any
-// extension) instead of a disk file. A link to a file counts as the file.
+// A folder, or a name that the platform takes for a device (CON, NUL, COM1
+// ... with any extension before Windows 11): those resolve to "\\.\NAME".
+// A link to a file counts as the file.
 bool IsSpecialEntry(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return true;
   }
-  const ProbeHandle any(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  return any.IsOpen() && GetFileType(any.Get()) != FILE_TYPE_DISK;
+  return FullPathName(path).rfind("\\\\.\\", 0) == 0;
 }
 
 }  // namespace platform

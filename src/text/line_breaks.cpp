@@ -29,20 +29,28 @@ CanonicalText FromLfOnly(std::string text) {
   return {std::move(out), lines};
 }
 
-// Every CR is followed by LF, every LF preceded by CR, and the text ends in CR LF.
+// Every CR is followed by LF, every LF preceded by CR, and the text ends in
+// CR LF. As many CRs as LFs, each LF right after a CR, means no CR stands
+// alone either. Counted branch-free in byte-wide blocks so that the compiler
+// can vectorise the loop.
 bool IsCanonical(std::string_view text, std::int64_t& lines) {
-  if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n") return false;
-  lines = 0;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == '\r') {
-      if (text[at + 1] != '\n') return false;
-      ++at;
-      ++lines;
-    } else if (text[at] == '\n') {
-      return false;
+  if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n" || text[0] == '\n') return false;
+  std::size_t feeds = 0, returns = text[0] == '\r' ? 1 : 0, pairs = 0;
+  for (std::size_t block = 1; block < text.size(); block += 255) {
+    const std::size_t end = std::min(block + 255, text.size());
+    std::uint8_t block_feeds = 0, block_returns = 0, block_pairs = 0;
+    for (std::size_t at = block; at < end; ++at) {
+      const bool feed = text[at] == '\n';
+      block_feeds += feed;
+      block_returns += text[at] == '\r';
+      block_pairs += feed & (text[at - 1] == '\r');
     }
+    feeds += block_feeds;
+    returns += block_returns;
+    pairs += block_pairs;
   }
-  return true;
+  lines = static_cast<std::int64_t>(feeds);
+  return feeds == returns && feeds == pairs;
 }
 
 CanonicalText FromMixed(std::string_view text) {

@@ -35,11 +35,11 @@ std::string TStringList::JoinedText() const {
 }
 
 void TStringList::ReplaceAllText(std::string text) {
-  const bool zero = std::memchr(text.data(), '\0', text.size()) != nullptr;
-  auto canonical = ToCanonicalLines(std::move(text));
+  // The old lines go first, so that a huge file is never held twice.
   buffers_.clear();
   runs_.clear();
-  holds_zero_byte_ = zero;
+  holds_zero_byte_ = std::memchr(text.data(), '\0', text.size()) != nullptr;
+  auto canonical = ToCanonicalLines(std::move(text));
   if (canonical.line_count == 0) return;
   const auto length = canonical.bytes.size();
   buffers_.push_back(std::move(canonical.bytes));

@@ -41,6 +41,11 @@ void MakeConsoleLike(int terminal) {
   tcsetattr(terminal, TCSANOW, &mode);
 }
 
+void Limit(int resource, long bytes) {
+  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  if (bytes > 0) setrlimit(resource, &limit);
+}
+
 bool IsWindowsBinary(const std::string& binary) {
   return binary.size() > 4 && binary.compare(binary.size() - 4, 4, ".exe") == 0;
 }
@@ -87,11 +92,8 @@ CamfixProcess::CamfixProcess(const RunOptions& options) : options_(options) {
     else if (child_output >= 0) dup2(child_output, STDOUT_FILENO);
     else close(STDOUT_FILENO);
     dup2(options.errors_to_output ? STDOUT_FILENO : errors.write, STDERR_FILENO);
-    if (options.file_size_limit > 0) {
-      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    Limit(RLIMIT_FSIZE, options.file_size_limit);
+    Limit(RLIMIT_AS, options.address_space_limit);
     if (IsWindowsBinary(binary)) {
       execlp("wine", "wine", binary.c_str(), static_cast<char*>(nullptr));
     } else {

@@ -16,6 +16,7 @@ struct RunOptions {
   Output output = Output::kPipe;  // kTerminal puts both standard input and output on a terminal
   bool errors_to_output = false;  // standard error shares standard output's file
   long file_size_limit = 0;      // bytes, 0 for none
+  long address_space_limit = 0;  // bytes, 0 for none
 };
 
 struct RunResult {

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <stdexcept>
 
@@ -27,8 +26,10 @@ void ScratchFolder::Write(const std::string& name, const std::string& bytes) con
 }
 
 std::string ScratchFolder::Read(const std::string& name) const {
-  std::ifstream in(*this / name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(*this / name, std::ios::binary | std::ios::ate);
+  std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
+  in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 std::string ScratchFolder::Listing() const {
