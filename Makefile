@@ -4,8 +4,9 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 WINDOWS := build/windows
+PACKAGE := build/package
 
-.PHONY: all build windows test demo bench prereqs clean
+.PHONY: all build windows test demo bench prereqs clean package
 
 all: build
 
@@ -33,6 +34,11 @@ bench: prereqs
 	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release > /dev/null
 	@cmake --build $(RELEASE) -j $(JOBS) --target camfix
 	@bench/run.sh $(RELEASE)/camfix
+
+package: prereqs windows
+	@cmake -S . -B $(PACKAGE) -DCMAKE_BUILD_TYPE=Release -DCAMFIX_TESTS=OFF \
+	  -DCAMFIX_WINDOWS_EXE=$(CURDIR)/$(WINDOWS)/camfix.exe > /dev/null
+	@cmake --build $(PACKAGE) -j $(JOBS) --target package windows_zip
 
 clean:
 	rm -rf build
