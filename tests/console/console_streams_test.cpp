@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -87,25 +86,6 @@ TEST(ConsoleOutput, TerminalReceivesEachLineAtItsEnd) {
   close(terminal);
 }
 
-TEST(ConsoleOutput, FailuresAreReportedOnceAtTheNextCheck) {
-  std::signal(SIGPIPE, SIG_IGN);
-  {
-    const StandardHandle out(STDOUT_FILENO, -1);
-    WriteLine("lost");
-    EXPECT_EQ(CheckedCode(), 105);
-    EXPECT_EQ(CheckedCode(), 0);
-  }
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  close(ends[0]);
-  {
-    const StandardHandle out(STDOUT_FILENO, ends[1]);
-    WriteLine(std::string(130, 'x'));
-    EXPECT_EQ(CheckedCode(), EPIPE);
-  }
-  close(ends[1]);
-}
-
 struct Input {
   std::string bytes;
   char first, after_discard;
@@ -151,15 +131,6 @@ TEST(ConsoleInput, TerminalLinesEndInCrLfAndClosedInputFails) {
   const StandardHandle in(STDIN_FILENO, -1);
   EXPECT_EQ(ReadKeyChar(), 26);
   EXPECT_EQ(CheckedCode(), EBADF);
-}
-
-TEST(CheckConsoleError, MessagesComeFromTheTableByNumber) {
-  char scratch[32];
-  EXPECT_STREQ(InOutErrorMessage(2, scratch), "File not found");
-  EXPECT_STREQ(InOutErrorMessage(5, scratch), "File access denied");
-  EXPECT_STREQ(InOutErrorMessage(101, scratch), "Disk full");
-  EXPECT_STREQ(InOutErrorMessage(105, scratch), "I/O error 105");
-  EXPECT_STREQ(InOutErrorMessage(-7, scratch), "I/O error -7");
 }
 
 }  // namespace

@@ -55,10 +55,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"board.inf", kReport}},
                  "File name = board.GTL\r\nFile size = 46\r\nprocessing...\r\nprocessing...\r\n" +
                      kToolTable + "\r\nprocessing .drl file\r\n"},
-        Scenario{"NoReportAndOneLineDrill",
-                 {{"x.drl", "M48"}},
-                 {{"x.drl", "M48\r\nINCH,LZ\n\r\r\n"}},
-                 "processing .drl file\r\n"},
         Scenario{"LastReportWinsAndEveryDrillFileGetsIt",
                  {{"a.inf", kReport},
                   {"b.inf", "T-Code   Size\r\nT07      .1250\r\n----\r\n"},
@@ -70,8 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"b.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"}},
                  "processing...\r\n" + kToolTable + "\r\nprocessing...\r\n\nT07C0.1250\r\n\r\n"
                  "processing .drl file\r\nprocessing .drl file\r\n"},
-        Scenario{"ReportWithoutHeadingGivesNoTable",
-                 {{"r.inf", "just some text that is long enough\r\n----\r\n"}, {"d.drl", "M48\n"}},
+        Scenario{"ReportWithoutHeadingGivesNoTable",  // and a one-line drill file
+                 {{"r.inf", "just some text that is long enough\r\n----\r\n"}, {"d.drl", "M48"}},
                  {{"r.inf", "just some text that is long enough\r\n----\r\n"},
                   {"d.drl", "M48\r\nINCH,LZ\n\r\r\n"}},
                  "processing...\r\n\r\nprocessing .drl file\r\n"},

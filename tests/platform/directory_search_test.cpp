@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "platform/directory_search.h"
-#include "platform/wildcard.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -68,15 +67,6 @@ TEST(DirectorySearch, ExistingFileMeansAFileDatedWithinTheDosRange) {
   EXPECT_FALSE(IsExistingFile("old.drl"));
   EXPECT_FALSE(IsExistingFile("dir.drl"));
   EXPECT_FALSE(IsExistingFile("gone.drl"));
-}
-
-TEST(Wildcard, StarsMatchAnyRun) {
-  EXPECT_TRUE(platform::MatchesWildcard("a.b.c", "*.*.*"));
-  EXPECT_TRUE(platform::MatchesWildcard("x.G", "*.g*"));
-  EXPECT_FALSE(platform::MatchesWildcard("..", "*.g*"));
-  EXPECT_TRUE(platform::MatchesWildcard("a.drl", "?.DRL"));
-  EXPECT_FALSE(platform::MatchesWildcard("ab.drl", "?.drl"));
-  EXPECT_TRUE(platform::MatchesWildcard("aaab", "*a*b"));
 }
 
 }  // namespace

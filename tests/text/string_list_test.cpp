@@ -55,18 +55,6 @@ TEST(StringList, InsertsAtEveryPlaceOfALongList) {
   }
 }
 
-TEST(StringList, SaveAfterLoadBringsLineEndsToCrLf) {
-  ScratchFolder folder;
-  folder.Write("a.txt", "A\nB\r\rC");
-  TStringList list;
-  list.LoadLines(folder / "a.txt");
-  list.SaveLines(folder / "a.txt");
-  EXPECT_EQ(folder.Read("a.txt"), "A\r\nB\r\n\r\nC\r\n");
-  EXPECT_FALSE(list.HoldsZeroByte());
-  list.ReplaceAllText(std::string("x\0y", 3));
-  EXPECT_TRUE(list.HoldsZeroByte());
-}
-
 TEST(StringList, FailedOpenNamesTheFullPathAndKeepsTheLines) {
   ScratchFolder folder;
   const WorkingDirectory here(folder.Path());
