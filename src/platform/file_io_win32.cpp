@@ -36,6 +36,7 @@ class ProbeHandle {
   ProbeHandle& operator=(const ProbeHandle&) = delete;
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
 
  private:
   HANDLE handle_;
@@ -176,15 +177,26 @@ std::string SystemErrorText(ErrorCode code) {
   return std::string(text, length);
 }
 
-// A folder, or a name that the platform takes for a device (CON, NUL, COM1
-// ... with any extension before Windows 11): those resolve to "\\.\NAME".
-// A link to a file counts as the file.
+// A folder; a name that the platform takes for a device (CON, NUL, COM1 ...
+// with any extension before Windows 11), which resolves to "\\.\NAME"; or,
+// under wine, a FIFO, socket or device node of the host. A link to a file
+// counts as the file, and a missing entry is left for the load to report.
 bool IsSpecialEntry(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD error = GetLastError();
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return true;
   }
-  return FullPathName(path).rfind("\\\\.\\", 0) == 0;
+  if (FullPathName(path).rfind("\\\\.\\", 0) == 0) return true;
+  if (attributes == INVALID_FILE_ATTRIBUTES &&
+      (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+    return false;
+  }
+  // Opening for no access at all reads nothing, blocks on nothing and meets
+  // no sharing conflict.
+  const ProbeHandle probe(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (!probe.IsOpen()) return attributes == INVALID_FILE_ATTRIBUTES;
+  return GetFileType(probe.Get()) != FILE_TYPE_DISK;
 }
 
 }  // namespace platform

@@ -27,9 +27,6 @@ bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std:
 // The full file name of the program itself.
 void ProgramFileName(char* path, std::size_t capacity);
 
-// The separator that ends the directory part of a module path.
-char PathSeparator();
-
 // The part of `path` after its last directory separator. On Windows the path
 // is read as characters of the ANSI code page, so the second byte of a
 // double-byte character is never taken for a backslash.

@@ -68,8 +68,6 @@ void ProgramFileName(char* path, std::size_t capacity) {
   path[length > 0 ? length : 0] = '\0';
 }
 
-char PathSeparator() { return '/'; }
-
 const char* FileNameOf(const char* path) {
   const char* slash = std::strrchr(path, '/');
   return slash == nullptr ? path : slash + 1;

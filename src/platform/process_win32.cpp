@@ -37,8 +37,6 @@ bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std:
 
 void ProgramFileName(char* path, std::size_t capacity) { ModuleFileName(nullptr, path, capacity); }
 
-char PathSeparator() { return '\\'; }
-
 // Walks the path character by character, so that the second byte of a
 // double-byte character (it may be 0x5C) is never taken for a backslash.
 const char* FileNameOf(const char* path) {

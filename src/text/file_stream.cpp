@@ -1,5 +1,7 @@
 #include "text/file_stream.h"
 
+#include <cstdint>
+
 #include "platform/file_io.h"
 #include "text/exceptions.h"
 
@@ -26,6 +28,8 @@ std::string ReadFileBytes(const std::string& path) {
     Raise(EFOpenError(FileErrorMessage("Cannot open file", path, file.OpenError())));
   }
   const auto size = file.RemainingSize();
+  // A file larger than this process can address cannot be held: out of memory.
+  if (static_cast<std::uint64_t>(size) >= std::string().max_size()) Raise(EOutOfMemory());
   std::string bytes(static_cast<std::size_t>(size), '\0');
   if (file.Read(bytes.data(), size) != size) Raise(EReadError("Stream read error"));
   return bytes;
