@@ -22,7 +22,7 @@ windows:
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake > /dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
-test: prereqs build
+test: prereqs build windows
 	@scripts/run-tests.sh
 
 demo: prereqs

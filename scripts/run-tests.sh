@@ -17,6 +17,7 @@ step() { # step NAME COMMAND...
 
 step "unit and end-to-end tests (Linux build)" \
   ctest --test-dir build/release --output-on-failure -j "$(nproc)"
+step "end-to-end tests (Windows build, under wine)" scripts/e2e-under-wine.sh
 step "interoperability with gerbv" tests/interop/gerbv_check.sh build/release/camfix
 step "packages (make package), the .deb installed into a scratch root" \
   bash -c 'make --no-print-directory package && tests/package/install_check.sh build/package'

@@ -68,10 +68,7 @@ void ProgramFileName(char* path, std::size_t capacity) {
   path[length > 0 ? length : 0] = '\0';
 }
 
-const char* FileNameOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash == nullptr ? path : slash + 1;
-}
+const char* FileNameOf(const char* path) { return FileNameAfter(path, "/", kNoLeadBytes); }
 
 void ConvertToOem(char* /*text*/) {}
 

@@ -37,21 +37,8 @@ bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std:
 
 void ProgramFileName(char* path, std::size_t capacity) { ModuleFileName(nullptr, path, capacity); }
 
-// Walks the path character by character, so that the second byte of a
-// double-byte character (it may be 0x5C) is never taken for a backslash.
-const char* FileNameOf(const char* path) {
-  const LeadByteSet& lead_bytes = SystemLeadBytes();
-  const char* name = path;
-  for (const char* at = path; *at != '\0'; ++at) {
-    if (lead_bytes[static_cast<unsigned char>(*at)]) {
-      if (at[1] == '\0') break;
-      ++at;
-    } else if (*at == '\\' || *at == '/') {
-      name = at + 1;
-    }
-  }
-  return name;
-}
+// Backslash or slash, never the second byte of a double-byte character.
+const char* FileNameOf(const char* path) { return FileNameAfter(path, "\\/", SystemLeadBytes()); }
 
 void ConvertToOem(char* text) { CharToOemA(text, text); }
 
@@ -72,17 +59,8 @@ UINT AnsiCodePage() {
 }
 
 LeadByteSet ReadLeadBytes() {
-  LeadByteSet lead_bytes{};
   CPINFO info{};
-  if (!GetCPInfo(AnsiCodePage(), &info)) return lead_bytes;
-  // Pairs of first and last lead byte, ended by a pair of zeros.
-  for (int pair = 0; pair + 1 < MAX_LEADBYTES; pair += 2) {
-    const BYTE first = info.LeadByte[pair];
-    const BYTE last = info.LeadByte[pair + 1];
-    if (first == 0 && last == 0) break;
-    for (unsigned byte = first; byte <= last; ++byte) lead_bytes[byte] = true;
-  }
-  return lead_bytes;
+  return GetCPInfo(AnsiCodePage(), &info) ? LeadBytesFromRanges(info.LeadByte) : kNoLeadBytes;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,17 @@ std::string CopyText(std::string_view text, std::int64_t position, std::int64_t 
 // the second byte of a double-byte character.
 std::string ReplaceEvery(std::string text, std::string_view old_text, std::string_view new_text,
                          const LeadByteSet& lead_bytes = kNoLeadBytes);
+
+// The lead bytes that `ranges` names: pairs of first and last lead byte, as a
+// code page's information gives them, ended by a pair of zeros or the end.
+LeadByteSet LeadBytesFromRanges(std::span<const unsigned char> ranges);
+
+// The part of `path` after the last of any of `separators`. The path is read
+// character by character, so the second byte of a double-byte character (it
+// may be 0x5C, a backslash) never counts as a separator; a lead byte at the
+// very end ends the walk.
+const char* FileNameAfter(const char* path, std::string_view separators,
+                          const LeadByteSet& lead_bytes);
 
 // Decimal digits with a leading minus when negative.
 std::string IntegerToText(std::int64_t value);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -21,6 +22,39 @@ inline const std::string kEnd = "hit any key to exit...\r\n";
 inline std::string ModuleName() {
   const auto binary = CamfixBinary();
   return binary.substr(binary.rfind('/') + 1);
+}
+
+// What differs by platform, in one place. The suite runs camfix.exe under
+// wine when $CAMFIX_UNDER_TEST names it, so the Windows values are wine's.
+struct Platform {
+  bool wine;
+  // I/O error codes for a closed standard output, a pipe whose reader has gone
+  // and a closed standard input. Real Windows gives 105, 232 and 6.
+  int closed_output, broken_pipe, closed_input;
+  std::string access_denied;  // replacing a read-only file; real Windows: "Access is denied"
+  std::string batch_marker;   // `echo launched > marker` in gerber.bat: cmd keeps the space
+  std::string odd_name;       // wine refuses names that are not UTF-8: ASCII only there
+  bool short_names;           // "*.drl" also selects board.drl2 through its 8.3 name
+};
+
+inline const Platform& ThisPlatform() {
+  static const Platform linux_build{.wine = false, .closed_output = 105, .broken_pipe = 32,
+                                    .closed_input = 9, .access_denied = "Permission denied",
+                                    .batch_marker = "launched\n", .odd_name = "caf\xE9.gtl",
+                                    .short_names = false};
+  static const Platform wine{.wine = true, .closed_output = 6, .broken_pipe = 233,
+                             .closed_input = 1, .access_denied = "Access denied",
+                             .batch_marker = "launched \r\n", .odd_name = "#1 (copy) & co.gtl",
+                             .short_names = true};
+  return CamfixBinary().ends_with(".exe") ? wine : linux_build;
+}
+
+// A full path as the fatal report names it: on Windows the drive Z: of wine
+// with backslashes, as GetFullPathNameA gives it.
+inline std::string ReportedPath(std::string path) {
+  if (!ThisPlatform().wine) return path;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
 }
 
 // Checks a fatal report on standard error, byte for byte but for the address.

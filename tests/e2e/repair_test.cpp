@@ -113,11 +113,13 @@ TEST(Repair, ReadOnlyFileIsRefusedAndKept) {
   chmod((folder / "ro.gtl").c_str(), 0444);
   const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
   ExpectReport(result, "EFCreateError",
-               "Cannot create file \"" + (folder / "ro.gtl") + "\". Permission denied.");
+               "Cannot create file \"" + ReportedPath(folder / "ro.gtl") + "\". " +
+                   ThisPlatform().access_denied + ".");
   EXPECT_EQ(folder.Read("ro.gtl"), "FSD\n");
 }
 
 TEST(Repair, FailedWriteKeepsTheOriginalAndLeavesNoTemporaryFile) {
+  if (ThisPlatform().wine) GTEST_SKIP() << "the file size limit's signal ends wine itself";
   ScratchFolder folder;
   const std::string original(300, 'x');  // grows by its CR LF beyond the limit
   folder.Write("big.gtl", original);
