@@ -4,6 +4,7 @@
 
 #include "platform/file_io.h"
 #include "text/exceptions.h"
+#include "text/text_ops.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::string ReadFileBytes(const std::string& path) {
   const auto size = file.RemainingSize();
   // A file larger than this process can address cannot be held: out of memory.
   if (static_cast<std::uint64_t>(size) >= std::string().max_size()) Raise(EOutOfMemory());
-  std::string bytes(static_cast<std::size_t>(size), '\0');
+  auto bytes = BlankText(static_cast<std::size_t>(size));
   if (file.Read(bytes.data(), size) != size) Raise(EReadError("Stream read error"));
   return bytes;
 }

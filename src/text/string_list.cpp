@@ -1,7 +1,6 @@
 #include "text/string_list.h"
 
 #include <cstring>
-#include <string_view>
 
 #include "text/exceptions.h"
 #include "text/file_stream.h"
@@ -14,22 +13,28 @@ std::int64_t TStringList::LineCount() const {
   return count;
 }
 
+std::string_view TStringList::Bytes(const Run& run) const {
+  return std::string_view(buffers_[run.buffer]).substr(run.offset, run.length);
+}
+
 std::size_t TStringList::JoinedSize() const {
   std::size_t size = 0;
-  for (const auto& run : runs_) size += run.length + (run.single_line ? 2 : 0);
+  for (const auto& run : runs_) size += run.joined_length;
   return size;
 }
 
 std::string TStringList::JoinedText() const {
-  std::string text(JoinedSize(), '\0');
+  auto text = BlankText(JoinedSize());
   char* dest = text.data();
   for (const auto& run : runs_) {
-    std::memcpy(dest, buffers_[run.buffer].data() + run.offset, run.length);
-    dest += run.length;
+    const auto bytes = Bytes(run);
     if (run.single_line) {
-      *dest++ = '\r';
-      *dest++ = '\n';
+      std::memcpy(dest, bytes.data(), bytes.size());
+      std::memcpy(dest + bytes.size(), "\r\n", 2);
+    } else {
+      WriteCanonical(bytes, {run.lines, run.joined_length, run.canonical, false}, dest);
     }
+    dest += run.joined_length;
   }
   return text;
 }
@@ -38,26 +43,22 @@ void TStringList::ReplaceAllText(std::string text) {
   // The old lines go first, so that a huge file is never held twice.
   buffers_.clear();
   runs_.clear();
-  holds_zero_byte_ = std::memchr(text.data(), '\0', text.size()) != nullptr;
-  auto canonical = ToCanonicalLines(std::move(text));
-  if (canonical.line_count == 0) return;
-  const auto length = canonical.bytes.size();
-  buffers_.push_back(std::move(canonical.bytes));
-  runs_.push_back({0, 0, length, canonical.line_count, false});
+  const auto shape = MeasureLines(text);
+  holds_zero_byte_ = shape.holds_zero_byte;
+  if (shape.lines == 0) return;
+  const auto length = text.size();
+  buffers_.push_back(std::move(text));
+  runs_.push_back({0, 0, length, shape.canonical_size, shape.lines, false, shape.canonical});
 }
 
 void TStringList::SplitRunAt(std::size_t index, std::int64_t line) {
   const Run run = runs_[index];
-  const char* const base = buffers_[run.buffer].data() + run.offset;
-  std::size_t cut = 0;
-  for (std::int64_t passed = 0; passed < line; ++passed) {
-    cut = static_cast<std::size_t>(
-              static_cast<const char*>(std::memchr(base + cut, '\n', run.length - cut)) - base) +
-          1;
-  }
-  runs_[index] = {run.buffer, run.offset, cut, line, false};
+  const auto cut = SkipLines(Bytes(run), line);
+  const auto head = MeasureLines(Bytes(run).substr(0, cut));
+  runs_[index] = {run.buffer, run.offset, cut, head.canonical_size, line, false, run.canonical};
   runs_.insert(runs_.begin() + static_cast<std::ptrdiff_t>(index) + 1,
-               {run.buffer, run.offset + cut, run.length - cut, run.lines - line, false});
+               {run.buffer, run.offset + cut, run.length - cut,
+                run.joined_length - head.canonical_size, run.lines - line, false, run.canonical});
 }
 
 void TStringList::InsertLine(std::int64_t index, std::string line) {
@@ -73,15 +74,14 @@ void TStringList::InsertLine(std::int64_t index, std::string line) {
   const auto length = line.size();
   buffers_.push_back(std::move(line));
   runs_.insert(runs_.begin() + static_cast<std::ptrdiff_t>(at),
-               {buffers_.size() - 1, 0, length, 1, true});
+               {buffers_.size() - 1, 0, length, length + 2, 1, true, false});
 }
 
 void TStringList::LoadLines(const std::string& path) { ReplaceAllText(ReadFileBytes(path)); }
 
 void TStringList::SaveLines(const std::string& path) const {
-  if (runs_.size() == 1 && !runs_.front().single_line) {
-    const auto& run = runs_.front();
-    ReplaceFileBytes(path, std::string_view(buffers_[run.buffer]).substr(run.offset, run.length));
+  if (runs_.size() == 1 && runs_.front().canonical) {
+    ReplaceFileBytes(path, Bytes(runs_.front()));
     return;
   }
   ReplaceFileBytes(path, JoinedText());

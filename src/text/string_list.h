@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The line list: camfix's model of a text file, an ordered sequence of lines
@@ -26,8 +27,8 @@ class TStrings {
 };
 
 // Holds its lines in a few large buffers instead of one string per line: a
-// loaded file is one canonical buffer, and an inserted line splits it into
-// views of the same buffer.
+// loaded file stays one buffer as it was read, brought to CR LF only when the
+// list is joined, and an inserted line splits it into views of that buffer.
 class TStringList : public TStrings {
  public:
   std::int64_t LineCount() const override;
@@ -41,19 +42,23 @@ class TStringList : public TStrings {
   bool HoldsZeroByte() const { return holds_zero_byte_; }
 
  private:
-  // A run of lines in buffers_[buffer] at [offset, offset + length). A
-  // canonical run has CR LF after each of its `lines` lines; a single line
-  // (from InsertLine) is stored bare and may hold CR and LF bytes itself.
+  // A run of whole lines in buffers_[buffer] at [offset, offset + length),
+  // `joined_length` bytes once joined. A text run keeps its lines with their
+  // line ends as they came (CR LF, LF or CR); a single line (from InsertLine)
+  // is stored bare and may hold CR and LF bytes itself.
   struct Run {
     std::size_t buffer;
     std::size_t offset;
     std::size_t length;
+    std::size_t joined_length;
     std::int64_t lines;
     bool single_line;
+    bool canonical;
   };
 
+  std::string_view Bytes(const Run& run) const;
   std::size_t JoinedSize() const;
-  void SplitRunAt(std::size_t run, std::int64_t line);
+  void SplitRunAt(std::size_t index, std::int64_t line);
 
   std::vector<std::string> buffers_;
   std::vector<Run> runs_;

@@ -1,5 +1,7 @@
 #include "text/text_ops.h"
 
+#include "platform/memory.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -99,6 +101,16 @@ const char* FileNameAfter(const char* path, std::string_view separators,
     }
   }
   return name;
+}
+
+std::string BlankText(std::size_t size) {
+  std::string text;
+  if (size >= (std::size_t{4} << 20)) {
+    text.reserve(size);
+    platform::PreferLargePages(text.data(), size);
+  }
+  text.resize(size);
+  return text;
 }
 
 std::string IntegerToText(std::int64_t value) { return std::to_string(value); }

@@ -39,5 +39,8 @@ LeadByteSet LeadBytesFromRanges(std::span<const unsigned char> ranges);
 const char* FileNameAfter(const char* path, std::string_view separators,
                           const LeadByteSet& lead_bytes);
 
+// A text of `size` zero bytes; a large one is backed by large pages.
+std::string BlankText(std::size_t size);
+
 // Decimal digits with a leading minus when negative.
 std::string IntegerToText(std::int64_t value);
