@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "console/console_streams.h"
@@ -11,13 +8,12 @@
 
 namespace {
 
-// Puts `replacement` (or nothing, when -1) in place of a standard handle and
-// fresh streams in place of the program's, until the end of the scope.
+// Puts `replacement` in place of a standard handle and fresh streams in
+// place of the program's, until the end of the scope.
 class StandardHandle {
  public:
   StandardHandle(int fd, int replacement) : fd_(fd), saved_(dup(fd)) {
-    if (replacement >= 0) dup2(replacement, fd);
-    else close(fd);
+    dup2(replacement, fd);
     ResetConsoleStreams();
   }
   ~StandardHandle() {
@@ -69,23 +65,6 @@ TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
   close(ends[1]);
 }
 
-TEST(ConsoleOutput, TerminalReceivesEachLineAtItsEnd) {
-  int master = -1, terminal = -1;
-  ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
-  termios mode{};
-  tcgetattr(terminal, &mode);
-  cfmakeraw(&mode);
-  tcsetattr(terminal, TCSANOW, &mode);
-  {
-    const StandardHandle out(STDOUT_FILENO, terminal);
-    WriteLine("one");
-    usleep(20000);
-    EXPECT_EQ(Available(master), "one\r\n");
-  }
-  close(master);
-  close(terminal);
-}
-
 struct Input {
   std::string bytes;
   char first, after_discard;
@@ -115,22 +94,5 @@ INSTANTIATE_TEST_SUITE_P(
                       Input{"\nsecond\nthird", '\n', 't'}, Input{"a\rb\nc", 'a', 'c'},
                       Input{"a\r\r\nz", 'a', 'z'}, Input{"q", 'q', 26},
                       Input{"x\x1ay\nz", 'x', 26}, Input{std::string(300, 'w') + "\nz", 'w', 'z'}));
-
-TEST(ConsoleInput, TerminalLinesEndInCrLfAndClosedInputFails) {
-  int master = -1, terminal = -1;
-  ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
-  ASSERT_EQ(write(master, "\n", 1), 1);
-  {
-    const StandardHandle in(STDIN_FILENO, terminal);
-    EXPECT_EQ(ReadKeyChar(), '\r');
-    DiscardLine();
-    EXPECT_EQ(CheckedCode(), 0);
-  }
-  close(master);
-  close(terminal);
-  const StandardHandle in(STDIN_FILENO, -1);
-  EXPECT_EQ(ReadKeyChar(), 26);
-  EXPECT_EQ(CheckedCode(), EBADF);
-}
 
 }  // namespace

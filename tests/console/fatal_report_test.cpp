@@ -31,14 +31,6 @@ TEST(FatalReport, NamesClassModuleAddressAndMessage) {
   EXPECT_EQ(Compose(EOutOfMemory()).substr(65), "Out of memory.\r\n");
 }
 
-TEST(FatalReport, IsCutToTheCapacityLessOne) {
-  const std::string long_message(2000, 'm');
-  const auto report = Compose(EFOpenError(long_message));
-  EXPECT_EQ(report.size(), 1023u);
-  EXPECT_EQ(report.back(), 'm');
-  EXPECT_EQ(Compose(EFOpenError("x"), 10), "Exception");
-}
-
 TEST(FatalReport, RuntimeErrorLineHasItsFixedColumns) {
   char line[30];
   EXPECT_EQ(ComposeRuntimeError(203, 0x40A1B2, line), 29u);

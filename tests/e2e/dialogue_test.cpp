@@ -33,14 +33,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Dialogue, AnswerQEndsWithoutWaitingAndLosesNoOutput) {
-  for (const auto output : {Output::kPipe, Output::kFile}) {
-    ScratchFolder folder;
-    CamfixProcess camfix(
-        {.folder = folder.Path(), .input = "quit\n", .keep_input_open = true, .output = output});
-    const auto result = camfix.Finish();
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.out, kBanner + "q\r\n" + kEnd);
-  }
+  ScratchFolder folder;
+  CamfixProcess camfix({.folder = folder.Path(), .input = "quit\n", .keep_input_open = true});
+  const auto result = camfix.Finish();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, kBanner + "q\r\n" + kEnd);
 }
 
 TEST(Dialogue, CapitalQWaitsForASecondLine) {
@@ -77,7 +74,7 @@ TEST(Dialogue, HeldOutputStandsBeforeTheReportInASharedFile) {
   ScratchFolder folder;
   folder.Write("empty.drl", "");
   const auto result = RunCamfix(
-      {.folder = folder.Path(), .input = "\n", .output = Output::kFile, .errors_to_output = true});
+      {.folder = folder.Path(), .input = "\n", .errors_to_output = true});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out.rfind(kBanner + "\n\r\nprocessing .drl file\r\nException ", 0), 0u)
       << result.out;

@@ -4,15 +4,16 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <iterator>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
+
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -20,23 +21,11 @@ void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
 
-struct Pipe {
-  int read = -1;
-  int write = -1;
-  Pipe() {
-    int fds[2];
-    Check(pipe2(fds, O_CLOEXEC) == 0, "pipe");
-    read = fds[0];
-    write = fds[1];
-  }
-};
-
 // Typed lines arrive a line at a time; output bytes pass untranslated.
 void MakeConsoleLike(int terminal) {
   termios mode{};
   tcgetattr(terminal, &mode);
-  mode.c_lflag &= ~(ECHO | ECHONL);
-  mode.c_lflag |= ICANON;
+  mode.c_lflag = (mode.c_lflag & ~(ECHO | ECHONL)) | ICANON;
   mode.c_oflag &= ~OPOST;
   tcsetattr(terminal, TCSANOW, &mode);
 }
@@ -46,8 +35,47 @@ void Limit(int resource, long bytes) {
   if (bytes > 0) setrlimit(resource, &limit);
 }
 
-bool IsWindowsBinary(const std::string& binary) {
-  return binary.size() > 4 && binary.compare(binary.size() - 4, 4, ".exe") == 0;
+std::string TempFile() {
+  char name[] = "/tmp/camfix-output-XXXXXX";
+  close(mkstemp(name));
+  return name;
+}
+
+std::string ReadAndRemove(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  unlink(path.c_str());
+  return bytes;
+}
+
+// Sets up the child's standard handles as `options` asks, then runs camfix.
+[[noreturn]] void RunChild(const RunOptions& options, int input, int terminal,
+                           const std::string& out_file, const std::string& err_file) {
+  if (chdir(options.folder.c_str()) != 0) _exit(120);
+  dup2(open(err_file.c_str(), O_WRONLY | O_CLOEXEC), STDERR_FILENO);
+  dup2(terminal >= 0 ? terminal : input, STDIN_FILENO);
+  if (options.close_input) close(STDIN_FILENO);
+  int out = -1;
+  if (options.output == Output::kTerminal) out = terminal;
+  if (options.output == Output::kFile) out = open(out_file.c_str(), O_WRONLY);
+  if (options.output == Output::kNull) out = open("/dev/null", O_WRONLY);
+  if (options.output == Output::kBrokenPipe) {
+    int ends[2];
+    Check(pipe(ends) == 0, "pipe");
+    close(ends[0]);
+    out = ends[1];
+  }
+  if (out >= 0) dup2(out, STDOUT_FILENO);
+  else close(STDOUT_FILENO);
+  if (options.errors_to_output) dup2(STDOUT_FILENO, STDERR_FILENO);
+  Limit(RLIMIT_FSIZE, options.file_size_limit);
+  Limit(RLIMIT_AS, options.address_space_limit);
+  const std::string binary = CamfixBinary();
+  if (binary.ends_with(".exe")) {
+    execlp("wine", "wine", binary.c_str(), static_cast<char*>(nullptr));
+  }
+  execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
 }
 
 }  // namespace
@@ -57,95 +85,48 @@ std::string CamfixBinary() {
   return chosen != nullptr && *chosen != '\0' ? chosen : CAMFIX_BINARY;
 }
 
-CamfixProcess::CamfixProcess(const RunOptions& options) : options_(options) {
-  Pipe in, errors;
-  int child_output = -1;
+CamfixProcess::CamfixProcess(const RunOptions& options)
+    : out_file_(TempFile()), err_file_(TempFile()) {
+  int ends[2];
+  Check(pipe2(ends, O_CLOEXEC) == 0, "pipe");
   int terminal = -1;
   if (options.output == Output::kTerminal) {
-    Check(openpty(&output_, &terminal, nullptr, nullptr, nullptr) == 0, "openpty");
+    Check(openpty(&terminal_, &terminal, nullptr, nullptr, nullptr) == 0, "openpty");
     MakeConsoleLike(terminal);
-  } else if (options.output == Output::kPipe || options.output == Output::kBrokenPipe) {
-    Pipe out;
-    output_ = out.read;
-    child_output = out.write;
-    if (options.output == Output::kBrokenPipe) {
-      close(output_);
-      output_ = -1;
-    }
-  } else if (options.output == Output::kFile) {
-    char name[] = "/tmp/camfix-output-XXXXXX";
-    child_output = mkostemp(name, O_CLOEXEC);
-    output_file_ = name;
-  } else if (options.output == Output::kNull) {
-    child_output = open("/dev/null", O_WRONLY | O_CLOEXEC);
   }
-
-  const std::string binary = CamfixBinary();
   pid_ = fork();
   Check(pid_ >= 0, "fork");
-  if (pid_ == 0) {
-    if (chdir(options.folder.c_str()) != 0) _exit(120);
-    const int stdin_source = terminal >= 0 ? terminal : in.read;
-    dup2(stdin_source, STDIN_FILENO);
-    if (options.close_input) close(STDIN_FILENO);
-    if (terminal >= 0) dup2(terminal, STDOUT_FILENO);
-    else if (child_output >= 0) dup2(child_output, STDOUT_FILENO);
-    else close(STDOUT_FILENO);
-    dup2(options.errors_to_output ? STDOUT_FILENO : errors.write, STDERR_FILENO);
-    Limit(RLIMIT_FSIZE, options.file_size_limit);
-    Limit(RLIMIT_AS, options.address_space_limit);
-    if (IsWindowsBinary(binary)) {
-      execlp("wine", "wine", binary.c_str(), static_cast<char*>(nullptr));
-    } else {
-      execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-    }
-    _exit(127);
-  }
-  close(in.read);
-  close(errors.write);
-  if (child_output >= 0) close(child_output);
-  errors_ = errors.read;
-  input_ = terminal >= 0 ? dup(output_) : in.write;
+  if (pid_ == 0) RunChild(options, ends[0], terminal, out_file_, err_file_);
+  close(ends[0]);
   if (terminal >= 0) close(terminal);
+  input_ = terminal_ >= 0 ? dup(terminal_) : ends[1];
+  if (terminal_ >= 0) close(ends[1]);
   Feed(options.input);
-  if (!options.keep_input_open) {
+  if (!options.keep_input_open && terminal_ < 0) {
     close(input_);
     input_ = -1;
   }
 }
 
 CamfixProcess::~CamfixProcess() {
-  if (!ended_) {
+  if (result_.exit_code < 0) {
     kill(pid_, SIGKILL);
     Finish();
   }
-  for (int fd : {input_, output_, errors_}) {
+  for (int fd : {input_, terminal_}) {
     if (fd >= 0) close(fd);
   }
-  if (!output_file_.empty()) unlink(output_file_.c_str());
 }
 
 void CamfixProcess::Feed(const std::string& bytes) {
   if (!bytes.empty()) Check(write(input_, bytes.data(), bytes.size()) == ssize_t(bytes.size()), "feed");
 }
 
-void CamfixProcess::Drain(bool wait) {
-  pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
-  if (poll(fds, 2, wait ? 50 : 0) <= 0) return;
-  char buffer[65536];
-  std::string* sinks[2] = {&result_.out, &result_.err};
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
-    const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-    if (got > 0) sinks[i]->append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
 bool CamfixProcess::HasEnded() {
-  Drain(false);
   int status = 0;
-  if (ended_ || waitpid(pid_, &status, WNOHANG) != pid_) return ended_;
-  ended_ = true;
+  if (result_.exit_code >= 0 || waitpid(pid_, &status, WNOHANG) != pid_) {
+    return result_.exit_code >= 0;
+  }
   result_.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }
@@ -154,16 +135,14 @@ RunResult CamfixProcess::Finish() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!HasEnded()) {
     if (std::chrono::steady_clock::now() > deadline) kill(pid_, SIGKILL);
-    Drain(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  for (int fd : {output_, errors_}) {
-    if (fd >= 0) fcntl(fd, F_SETFL, O_NONBLOCK);
+  char buffer[4096];
+  for (ssize_t got = 0; terminal_ >= 0 && (got = read(terminal_, buffer, sizeof buffer)) > 0;) {
+    result_.out.append(buffer, static_cast<std::size_t>(got));
   }
-  for (int round = 0; round < 100; ++round) Drain(false);
-  if (!output_file_.empty()) {
-    std::ifstream in(output_file_, std::ios::binary);
-    result_.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  result_.out += ReadAndRemove(out_file_);
+  result_.err = ReadAndRemove(err_file_);
   return result_;
 }
 

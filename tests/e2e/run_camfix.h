@@ -6,14 +6,14 @@
 // Runs the real camfix binary in a folder with chosen standard handles and
 // collects what it writes, byte for byte.
 
-enum class Output { kPipe, kFile, kNull, kTerminal, kClosed, kBrokenPipe };
+enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe };
 
 struct RunOptions {
   std::string folder;
   std::string input;             // bytes on standard input, a pipe closed after them
   bool keep_input_open = false;  // leave the input pipe open for Feed()
   bool close_input = false;      // start with standard input closed
-  Output output = Output::kPipe;  // kTerminal puts both standard input and output on a terminal
+  Output output = Output::kFile;  // kTerminal puts standard input and output on a terminal
   bool errors_to_output = false;  // standard error shares standard output's file
   long file_size_limit = 0;      // bytes, 0 for none
   long address_space_limit = 0;  // bytes, 0 for none
@@ -39,16 +39,11 @@ class CamfixProcess {
   RunResult Finish();
 
  private:
-  void Drain(bool wait);
-
-  RunOptions options_;
   pid_t pid_ = -1;
   int input_ = -1;
-  int output_ = -1;  // pipe or terminal master
-  int errors_ = -1;
-  std::string output_file_;
+  int terminal_ = -1;  // the terminal's other side, when there is one
+  std::string out_file_, err_file_;
   RunResult result_;
-  bool ended_ = false;
 };
 
 // Runs to the end with options' input.

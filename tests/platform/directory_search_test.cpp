@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include "platform/directory_search.h"
@@ -53,20 +52,6 @@ TEST(DirectorySearch, ReportsFoldersAndSizesBeyondTwoGigabytes) {
   EndSearch(entry);
   // Without the folder bit in the mask, folders are passed over.
   ASSERT_EQ(FindFirstMatch("*.gbr", 63 & ~0x10, entry), 2 /* ENOENT */);
-}
-
-TEST(DirectorySearch, ExistingFileMeansAFileDatedWithinTheDosRange) {
-  ScratchFolder folder;
-  folder.Write("new.drl", "");
-  folder.Write("old.drl", "");
-  mkdir((folder / "dir.drl").c_str(), 0755);
-  const timeval epoch[2] = {{0, 0}, {0, 0}};
-  utimes((folder / "old.drl").c_str(), epoch);
-  const WorkingDirectory here(folder.Path());
-  EXPECT_TRUE(IsExistingFile("new.drl"));
-  EXPECT_FALSE(IsExistingFile("old.drl"));
-  EXPECT_FALSE(IsExistingFile("dir.drl"));
-  EXPECT_FALSE(IsExistingFile("gone.drl"));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sys/stat.h>
 
 #include "support/scratch_folder.h"
@@ -53,18 +52,6 @@ TEST(StringList, InsertsAtEveryPlaceOfALongList) {
     }
     EXPECT_EQ(list.JoinedText(), expected) << index;
   }
-}
-
-TEST(StringList, FailedOpenNamesTheFullPathAndKeepsTheLines) {
-  ScratchFolder folder;
-  const WorkingDirectory here(folder.Path());
-  auto list = ListOf("kept");
-  EXPECT_EQ(MessageOf<EFOpenError>([&] { list.LoadLines("missing.gtl"); }),
-            "Cannot open file \"" + (folder / "missing.gtl") + "\". No such file or directory");
-  mkdir("dir.gtl", 0755);
-  EXPECT_EQ(MessageOf<EFOpenError>([&] { list.LoadLines("dir.gtl"); }),
-            "Cannot open file \"" + (folder / "dir.gtl") + "\". Is a directory");
-  EXPECT_EQ(list.JoinedText(), "kept\r\n");
 }
 
 TEST(StringList, SaveKeepsPermissionsAndRefusesReadOnlyFiles) {
