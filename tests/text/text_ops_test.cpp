@@ -25,41 +25,6 @@ TEST(TextOps, IntegerToTextHandlesTheExtremes) {
   EXPECT_EQ(IntegerToText(3000000000), "3000000000");
 }
 
-struct Replacement {
-  std::string text, old_text, new_text, expected;
-};
-
-class ReplaceEveryTest : public ::testing::TestWithParam<Replacement> {};
-
-TEST_P(ReplaceEveryTest, ReplacesLeftToRightWithoutOverlap) {
-  const auto& [text, old_text, new_text, expected] = GetParam();
-  EXPECT_EQ(ReplaceEvery(text, old_text, new_text), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReplaceEveryTest,
-    ::testing::Values(Replacement{"%FSDAX24Y24*%", "FSD", "FSL", "%FSLAX24Y24*%"},
-                      Replacement{"FSDFSD", "FSD", "FSL", "FSLFSL"},
-                      Replacement{"FSFSD", "FSD", "FSL", "FSFSL"},
-                      Replacement{"FSDD", "FSD", "FSL", "FSLD"},
-                      Replacement{"fsd", "FSD", "FSL", "fsd"},
-                      Replacement{"aaaa", "aa", "a", "aa"},
-                      Replacement{"abab", "ab", "bab", "babbab"},  // inserted text not searched
-                      Replacement{"T1     .5", "      .", "C0.", "T1     .5"},
-                      Replacement{"T1       .5", "      .", "C0.", "T1 C0.5"},
-                      Replacement{"x", "", "y", "x"}));
-
-TEST(ReplaceEvery, NeverMatchesOnTheSecondByteOfADoubleByteCharacter) {
-  LeadByteSet shift_jis{};
-  for (int b = 0x81; b <= 0x9F; ++b) shift_jis[b] = true;
-  // 0x83 0x46 is one character whose second byte is the letter F.
-  EXPECT_EQ(ReplaceEvery("\x83" "FSD", "FSD", "FSL", shift_jis), "\x83" "FSD");
-  EXPECT_EQ(ReplaceEvery("\x83\x83" "FSD", "FSD", "FSL", shift_jis), "\x83\x83" "FSL");
-  EXPECT_EQ(ReplaceEvery("\x83" "FSDFSD", "FSD", "FSL", shift_jis), "\x83" "FSDFSL");
-  // The run of lead bytes is counted only within the rest after a replacement.
-  EXPECT_EQ(ReplaceEvery("FSD\x83" "FSD", "FSD", "FSL", shift_jis), "FSL\x83" "FSD");
-}
-
 TEST(LeadBytes, CodePageRangesAndFileNamesThatSplitOnlyBetweenCharacters) {
   const unsigned char shift_jis[12] = {0x81, 0x9F, 0xE0, 0xFC}, after_end[12] = {0, 0, 0x81, 0x9F};
   const unsigned char up_to_ff[12] = {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 0xFF, 0xFF};
