@@ -5,8 +5,11 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 WINDOWS := build/windows
 PACKAGE := build/package
+ASAN := build/asan
+FUZZ := build/fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build windows test demo bench prereqs clean package
+.PHONY: all build windows test demo bench prereqs clean package asan fuzz-build fuzz lint format
 
 all: build
 
@@ -22,7 +25,29 @@ windows:
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake > /dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
-test: prereqs build windows
+# Unit and end-to-end tests and the camfix they run, under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+asan:
+	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMFIX_SANITIZE=ON > /dev/null
+	@cmake --build $(ASAN) -j $(JOBS)
+
+# The libFuzzer targets of tests/fuzz (clang).
+fuzz-build:
+	@cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCAMFIX_FUZZ=ON -DCAMFIX_TESTS=OFF > /dev/null
+	@cmake --build $(FUZZ) -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS.
+fuzz: prereqs fuzz-build
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh $(FUZZ)
+
+lint: prereqs
+	@scripts/lint.sh
+
+format:
+	@find src tests -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+test: prereqs build windows asan fuzz-build
 	@scripts/run-tests.sh
 
 demo: prereqs

@@ -16,6 +16,12 @@ need i686-w64-mingw32-g++-posix g++-mingw-w64-i686
 need gerbv gerbv
 need unix2dos dos2unix
 need /usr/bin/time time
+need clang++ clang
+need clang-tidy clang-tidy
+need clang-format clang-format
+need cppcheck cppcheck
+# libFuzzer and the sanitizer runtimes of clang.
+dpkg -s libclang-rt-14-dev > /dev/null 2>&1 || packages+=(libclang-rt-14-dev)
 need dpkg-shlibdeps dpkg-dev
 if ! command -v wine > /dev/null 2>&1 || ! dpkg -s wine32:i386 > /dev/null 2>&1; then
   packages+=(wine wine32:i386)
