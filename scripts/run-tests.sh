@@ -25,7 +25,7 @@ step "unit and end-to-end tests under AddressSanitizer and UBSan (make asan)" \
   ASAN_OPTIONS=detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
   ctest --test-dir build/asan --output-on-failure -j "$(nproc)"
 step "fuzzing, 15 s a target (make fuzz runs longer)" env FUZZ_SECONDS=15 scripts/fuzz.sh build/fuzz
-step "lint: clang-tidy and cppcheck (make lint)" scripts/lint.sh
+step "lint: clang-tidy and cppcheck on both builds (make lint)" env LINT_WINDOWS=1 scripts/lint.sh
 step "end-to-end tests (Windows build, under wine)" scripts/e2e-under-wine.sh
 step "interoperability with gerbv" tests/interop/gerbv_check.sh build/release/camfix
 step "packages (make package), the .deb installed into a scratch root" \

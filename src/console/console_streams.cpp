@@ -8,7 +8,7 @@
 
 ConsoleStream ConsoleInput;
 ConsoleStream ConsoleOutput;
-thread_local std::int32_t PendingConsoleError = 0;
+std::int32_t PendingConsoleError = 0;
 
 namespace {
 
@@ -123,13 +123,11 @@ char ReadKeyChar() {
   return NextInputByte(byte) ? byte : kEndOfInput;
 }
 
+// Only LF ends the line: a CR, alone or before another byte, is consumed
+// like any other byte.
 void DiscardLine() {
   char byte = 0;
-  while (NextInputByte(byte)) {
-    if (byte == '\n') return;
-    if (byte != '\r') continue;
-    if (!NextInputByte(byte) || byte == '\n') return;
-    --ConsoleInput.position;
+  while (NextInputByte(byte) && byte != '\n') {
   }
 }
 

@@ -18,8 +18,8 @@ struct ConsoleStream {
 
   platform::NativeHandle handle = platform::kInvalidHandle;
   Mode mode = Mode::Closed;
-  std::uint32_t position = 0;  // input: next byte to deliver; output: bytes pending
-  std::uint32_t end = 0;       // input: valid bytes in buffer
+  std::uint32_t position = 0;   // input: next byte to deliver; output: bytes pending
+  std::uint32_t end = 0;        // input: valid bytes in buffer
   bool FlushAtLineEnd = false;  // output to a character device: write at each line end
   char buffer[ConsoleBufferSize] = {};
 };
@@ -27,8 +27,9 @@ struct ConsoleStream {
 extern ConsoleStream ConsoleInput;
 extern ConsoleStream ConsoleOutput;
 
-// 0, a platform code, or one of the streams' own codes below.
-extern thread_local std::int32_t PendingConsoleError;
+// 0, a platform code, or one of the streams' own codes below. The program
+// has one thread, so one code serves it.
+extern std::int32_t PendingConsoleError;
 inline constexpr std::int32_t kInputOpenFailed = 104;
 inline constexpr std::int32_t kOutputOpenFailed = 105;
 

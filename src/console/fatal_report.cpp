@@ -87,6 +87,7 @@ void StartUp() {
 
 std::size_t ComposeFatalReport(const Exception& error, std::uintptr_t address, char* report,
                                std::size_t capacity) {
+  if (capacity == 0) return 0;
   char path[kModulePathCapacity];
   std::uintptr_t offset = 0;
   const auto module = LocateFailure(address, path, offset);
@@ -126,6 +127,9 @@ void ReportFatalError(const Exception& error) {
   NormalExit(1);
 }
 
+// Errors are C++ exceptions and end here. There is no step for an attached
+// debugger: a caught C++ exception has no platform record to hand to a
+// last-chance filter, and a debugger sees the throw anyway.
 void CatchUnhandledError(void (*body)()) {
   try {
     StartUp();

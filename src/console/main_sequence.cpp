@@ -7,6 +7,7 @@
 
 namespace {
 
+// clang-format off
 constexpr const char* kBanner[] = {
     "Plendor CAM Fix by Ivesmarch",
     "mail: camfix@ivesmarch.example",
@@ -14,6 +15,7 @@ constexpr const char* kBanner[] = {
     "",
     "Press any key to procced.",
 };
+// clang-format on
 
 }  // namespace
 

@@ -10,8 +10,8 @@ namespace platform {
 
 // One entry as the platform's directory search reports it.
 struct PlatformEntry {
-  std::string name;            // long name, no directory part
-  std::uint64_t size = 0;      // bytes
+  std::string name;              // long name, no directory part
+  std::uint64_t size = 0;        // bytes
   std::uint32_t attributes = 0;  // 0x01 read-only ... 0x10 directory, 0x20 archive
   std::int64_t write_time = 0;   // last write, in the platform's own clock
 };

@@ -22,48 +22,55 @@ std::string UpperCased(std::string text) {
 
 // The working folder is read once, when the search starts, and its matches
 // handed out in name order: repeatable, and a file rewritten under its own
-// name while the search is open can never come round again.
+// name while the search is open can never come round again. The entries
+// describe the files as they were then.
 class SnapshotListing : public DirectoryListing {
  public:
-  explicit SnapshotListing(std::vector<std::string> names) : names_(std::move(names)) {}
+  explicit SnapshotListing(std::vector<PlatformEntry> entries) : entries_(std::move(entries)) {}
 
   ErrorCode Next(PlatformEntry& entry) override {
-    while (next_ < names_.size()) {
-      if (LookUpEntry(names_[next_++], entry)) return 0;
-    }
-    return ENOENT;
+    if (next_ == entries_.size()) return ENOENT;
+    entry = entries_[next_++];
+    return 0;
   }
 
  private:
-  std::vector<std::string> names_;
+  std::vector<PlatformEntry> entries_;
   std::size_t next_ = 0;
 };
 
-std::vector<std::string> MatchingNames(DIR* folder, const std::string& pattern) {
-  std::vector<std::string> names;
+struct CloseFolder {
+  void operator()(DIR* folder) const { closedir(folder); }
+};
+using Folder = std::unique_ptr<DIR, CloseFolder>;
+
+std::vector<PlatformEntry> MatchingEntries(DIR* folder, const std::string& pattern) {
+  std::vector<PlatformEntry> entries;
   while (const dirent* item = readdir(folder)) {
     const std::string name = item->d_name;
-    if (name != "." && name != ".." && MatchesWildcard(name, pattern)) names.push_back(name);
+    PlatformEntry entry;
+    if (name != "." && name != ".." && MatchesWildcard(name, pattern) && LookUpEntry(name, entry)) {
+      entries.push_back(std::move(entry));
+    }
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const auto upper_a = UpperCased(a);
-    const auto upper_b = UpperCased(b);
-    return upper_a != upper_b ? upper_a < upper_b : a < b;
+  std::sort(entries.begin(), entries.end(), [](const PlatformEntry& a, const PlatformEntry& b) {
+    const auto upper_a = UpperCased(a.name);
+    const auto upper_b = UpperCased(b.name);
+    return upper_a != upper_b ? upper_a < upper_b : a.name < b.name;
   });
-  return names;
+  return entries;
 }
 
 }  // namespace
 
 std::unique_ptr<DirectoryListing> StartListing(const std::string& pattern, PlatformEntry& first,
                                                ErrorCode& error) {
-  DIR* folder = opendir(".");
-  if (folder == nullptr) {
+  const Folder folder(opendir("."));
+  if (!folder) {
     error = errno;
     return nullptr;
   }
-  auto listing = std::make_unique<SnapshotListing>(MatchingNames(folder, pattern));
-  closedir(folder);
+  auto listing = std::make_unique<SnapshotListing>(MatchingEntries(folder.get(), pattern));
   error = listing->Next(first);
   if (error != 0) return nullptr;
   return listing;
@@ -87,10 +94,10 @@ bool ToLocalDosDateTime(std::int64_t write_time, std::uint32_t& stamp) {
   if (localtime_r(&seconds, &local) == nullptr) return false;
   const int year = local.tm_year + 1900;
   if (year < 1980 || year > 2107) return false;
-  const auto date = static_cast<std::uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) |
-                                               local.tm_mday);
-  const auto time = static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) |
-                                               (local.tm_sec / 2));
+  const auto date =
+      static_cast<std::uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  const auto time =
+      static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
   stamp = (date << 16) | time;
   return true;
 }

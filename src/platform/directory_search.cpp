@@ -34,6 +34,7 @@ std::int32_t FindFirstMatch(const std::string& pattern, std::uint32_t attribute_
 }
 
 std::int32_t FindNextMatch(TSearchRec& record) {
+  if (!record.SearchHandle) return -1;
   if (const auto error = record.SearchHandle->Next(record.PlatformEntry); error != 0) return error;
   return FillRecord(record);
 }

@@ -11,10 +11,10 @@
 
 // One entry of a search together with the state of the search.
 struct TSearchRec {
-  std::int32_t WriteStamp = 0;     // local last-write time as MS-DOS date and time
-  std::int64_t FileSize = 0;       // size in bytes
+  std::int32_t WriteStamp = 0;  // local last-write time as MS-DOS date and time
+  std::int64_t FileSize = 0;    // size in bytes
   std::uint32_t FileAttributes = 0;
-  std::string FileName;            // long name, no directory part
+  std::string FileName;              // long name, no directory part
   std::uint32_t SkipAttributes = 0;  // hidden, system, volume or folder bits passed over
   std::unique_ptr<platform::DirectoryListing> SearchHandle;  // null when no search is open
   platform::PlatformEntry PlatformEntry;

@@ -99,8 +99,8 @@ std::int64_t ReadableFile::Read(char* data, std::int64_t count) {
 
 // The temporary file is cfxXXXX.tmp beside the file: a short name already, so
 // neither its long nor its short name contains ".g", ".inf" or ".drl".
-FileReplacement::FileReplacement(const std::string& path) : path_(path) {
-  error_ = ReplaceRefusal(path);
+FileReplacement::FileReplacement(const std::string& path)
+    : path_(path), error_(ReplaceRefusal(path)) {
   if (error_ != 0) return;
   char temp[MAX_PATH];
   if (GetTempFileNameA(FolderOf(path).c_str(), "cfx", 0, temp) == 0) {
@@ -152,9 +152,8 @@ ErrorCode FileReplacement::Commit() {
     SetFileAttributesA(temp_path_.c_str(),
                        FILE_ATTRIBUTE_ARCHIVE | (attributes & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
   }
-  if (error == 0 &&
-      !MoveFileExA(temp_path_.c_str(), path_.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (error == 0 && !MoveFileExA(temp_path_.c_str(), path_.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = LastError();
   }
   if (error == 0) temp_path_.clear();
@@ -174,7 +173,7 @@ std::string SystemErrorText(ErrorCode code) {
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
       nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  return std::string(text, length);
+  return {text, length};
 }
 
 // A folder; a name that the platform takes for a device (CON, NUL, COM1 ...
@@ -187,7 +186,7 @@ bool IsSpecialEntry(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return true;
   }
-  if (FullPathName(path).rfind("\\\\.\\", 0) == 0) return true;
+  if (FullPathName(path).rfind(R"(\\.\)", 0) == 0) return true;
   if (attributes == INVALID_FILE_ATTRIBUTES &&
       (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
     return false;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,48 +19,73 @@ void MarkConsoleProgram() {
 
 namespace {
 
-// In the detached child: input from the null device, output kept only where
-// it is a terminal.
-void DetachStandardHandles() {
-  const int null_device = open("/dev/null", O_RDWR);
-  if (null_device < 0) return;
-  dup2(null_device, STDIN_FILENO);
-  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-    if (isatty(fd) == 0) dup2(null_device, fd);
+// The attributes and file actions of one posix_spawn, released on destruction.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions{};
+  posix_spawnattr_t attributes{};
+
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
   }
-  if (null_device > STDERR_FILENO) close(null_device);
-}
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
 
 }  // namespace
 
+// The batch file runs detached in a session of its own, with the signals
+// camfix ignores back at their defaults, input from the null device and output
+// kept only where it is a terminal. The shell started here puts it in the
+// background and ends at once, so it is nobody's zombie, and spawning borrows
+// the process instead of copying it, however much memory camfix holds.
 void LaunchBatchFile(const char* file) {
   struct stat info {};
   if (stat(file, &info) != 0 || !S_ISREG(info.st_mode)) return;
-  const pid_t child = fork();
-  if (child < 0) return;
-  if (child == 0) {
-    // The middle process ends at once, so the batch file is nobody's zombie.
-    setsid();
-    if (fork() == 0) {
-      DetachStandardHandles();
-      execl("/bin/sh", "sh", file, static_cast<char*>(nullptr));
-    }
-    _exit(0);
+  SpawnSetup setup;
+  posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    if (isatty(fd) == 0) posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", O_WRONLY, 0);
+  }
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+  char* const arguments[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                             const_cast<char*>("/bin/sh \"$0\" &"), const_cast<char*>(file),
+                             nullptr};
+  pid_t shell = 0;
+  if (posix_spawn(&shell, "/bin/sh", &setup.actions, &setup.attributes, arguments, environ) != 0) {
+    return;
   }
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(shell, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
 void ExitProcess(int code) { _exit(code); }
 
+// The program itself is named by its file, not by the name it was started
+// under; shared libraries by their paths.
 bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std::uintptr_t& base) {
   Dl_info info{};
+  Dl_info program{};
   if (address == 0 || dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
   if (info.dli_fname == nullptr || info.dli_fname[0] == '\0') return false;
+  base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  if (dladdr(reinterpret_cast<void*>(&ProgramFileName), &program) != 0 &&
+      program.dli_fbase == info.dli_fbase) {
+    ProgramFileName(path, capacity);
+    return true;
+  }
   std::strncpy(path, info.dli_fname, capacity - 1);
   path[capacity - 1] = '\0';
-  base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
   return true;
 }
 

@@ -17,7 +17,6 @@ void CamRepair::FixGerberFile() {
   }
   WriteLine("processing...");
   CheckConsoleError();
-  Lines.ReplaceAllText(
-      ReplaceEvery(Lines.JoinedText(), "FSD", "FSL", platform::SystemLeadBytes()));
+  Lines.ReplaceAllText(ReplaceEvery(Lines.JoinedText(), "FSD", "FSL", platform::SystemLeadBytes()));
   Lines.SaveLines(Entry.FileName);
 }

@@ -76,7 +76,8 @@ class EStringListError : public Exception {
 
 class EInOutError : public Exception {
  public:
-  EInOutError(std::string message, std::int32_t code) : Exception(std::move(message)), code_(code) {}
+  EInOutError(std::string message, std::int32_t code)
+      : Exception(std::move(message)), code_(code) {}
   const char* ClassName() const override { return "EInOutError"; }
   std::int32_t ErrorCode() const { return code_; }
 

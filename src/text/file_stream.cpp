@@ -9,8 +9,7 @@
 namespace {
 
 std::string TrimmedErrorText(std::string text) {
-  while (!text.empty() &&
-         (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
     text.pop_back();
   }
   return text;

@@ -17,7 +17,8 @@ char* WriteFromLfOnly(std::string_view text, char* out) {
     out = std::copy(from, line_end, out);
     *out++ = '\r';
     *out++ = '\n';
-    from = line_end + 1;
+    if (feed == nullptr) break;
+    from = feed + 1;
   }
   return out;
 }

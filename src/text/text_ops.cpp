@@ -1,9 +1,9 @@
 #include "text/text_ops.h"
 
-#include "platform/memory.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "platform/memory.h"
 
 std::int64_t FindText(std::string_view needle, std::string_view text) {
   if (needle.empty()) return 0;

@@ -88,11 +88,12 @@ TEST_P(ConsoleInputTest, KeyCharThenDiscardLine) {
   close(ends[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, ConsoleInputTest,
-    ::testing::Values(Input{"abc\ndef", 'a', 'd'}, Input{"", 26, 26}, Input{"\r\nx", '\r', 'x'},
-                      Input{"\nsecond\nthird", '\n', 't'}, Input{"a\rb\nc", 'a', 'c'},
-                      Input{"a\r\r\nz", 'a', 'z'}, Input{"q", 'q', 26},
-                      Input{"x\x1ay\nz", 'x', 26}, Input{std::string(300, 'w') + "\nz", 'w', 'z'}));
+INSTANTIATE_TEST_SUITE_P(Streams, ConsoleInputTest,
+                         ::testing::Values(Input{"abc\ndef", 'a', 'd'}, Input{"", 26, 26},
+                                           Input{"\r\nx", '\r', 'x'},
+                                           Input{"\nsecond\nthird", '\n', 't'},
+                                           Input{"a\rb\nc", 'a', 'c'}, Input{"a\r\r\nz", 'a', 'z'},
+                                           Input{"q", 'q', 26}, Input{"x\x1ay\nz", 'x', 26},
+                                           Input{std::string(300, 'w') + "\nz", 'w', 'z'}));
 
 }  // namespace

@@ -15,8 +15,7 @@ std::uintptr_t AddressInThisProgram(std::uintptr_t offset) {
 
 std::string Compose(const Exception& error, std::size_t capacity = 1024) {
   char report[1024];
-  const auto length =
-      ComposeFatalReport(error, AddressInThisProgram(0x1234), report, capacity);
+  const auto length = ComposeFatalReport(error, AddressInThisProgram(0x1234), report, capacity);
   return std::string(report, length);
 }
 

@@ -25,12 +25,11 @@ TEST_P(DialogueTest, EchoesTheFirstByteAndEndsAfterOneMoreLine) {
   EXPECT_EQ(result.err, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, DialogueTest,
-    ::testing::Values(Answer{"Letters", "abc\r\n\r\n", "a\r\n"},
-                      Answer{"EmptyInput", "", "\x1a\r\n"},
-                      Answer{"CrLfEmptyLine", "\r\n\r\n", "\r\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, DialogueTest,
+                         ::testing::Values(Answer{"Letters", "abc\r\n\r\n", "a\r\n"},
+                                           Answer{"EmptyInput", "", "\x1a\r\n"},
+                                           Answer{"CrLfEmptyLine", "\r\n\r\n", "\r\r\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Dialogue, AnswerQEndsWithoutWaitingAndLosesNoOutput) {
   ScratchFolder folder;
@@ -73,8 +72,7 @@ TEST(Dialogue, UnusableHandlesEndWithAnInOutReport) {
 TEST(Dialogue, HeldOutputStandsBeforeTheReportInASharedFile) {
   ScratchFolder folder;
   folder.Write("empty.drl", "");
-  const auto result = RunCamfix(
-      {.folder = folder.Path(), .input = "\n", .errors_to_output = true});
+  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n", .errors_to_output = true});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out.rfind(kBanner + "\n\r\nprocessing .drl file\r\nException ", 0), 0u)
       << result.out;

@@ -38,13 +38,21 @@ struct Platform {
 };
 
 inline const Platform& ThisPlatform() {
-  static const Platform linux_build{.wine = false, .closed_output = 105, .broken_pipe = 32,
-                                    .closed_input = 9, .access_denied = "Permission denied",
-                                    .batch_marker = "launched\n", .odd_name = "caf\xE9.gtl",
+  static const Platform linux_build{.wine = false,
+                                    .closed_output = 105,
+                                    .broken_pipe = 32,
+                                    .closed_input = 9,
+                                    .access_denied = "Permission denied",
+                                    .batch_marker = "launched\n",
+                                    .odd_name = "caf\xE9.gtl",
                                     .short_names = false};
-  static const Platform wine{.wine = true, .closed_output = 6, .broken_pipe = 233,
-                             .closed_input = 1, .access_denied = "Access denied",
-                             .batch_marker = "launched \r\n", .odd_name = "#1 (copy) & co.gtl",
+  static const Platform wine{.wine = true,
+                             .closed_output = 6,
+                             .broken_pipe = 233,
+                             .closed_input = 1,
+                             .access_denied = "Access denied",
+                             .batch_marker = "launched \r\n",
+                             .odd_name = "#1 (copy) & co.gtl",
                              .short_names = true};
   return CamfixBinary().ends_with(".exe") ? wine : linux_build;
 }

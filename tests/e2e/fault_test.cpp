@@ -19,8 +19,8 @@ TEST(Faults, MemoryExhaustedWhileLoadingDamagesNothing) {
   std::string big = "X1Y1D01*\n";
   while (big.size() < (64 << 20)) big += big;  // 72 MiB of short lines
   folder.Write("huge.gtl", big);
-  const auto result = RunCamfix(
-      {.folder = folder.Path(), .input = "\n\n", .address_space_limit = 128L << 20});
+  const auto result =
+      RunCamfix({.folder = folder.Path(), .input = "\n\n", .address_space_limit = 128L << 20});
   ExpectReport(result, "EOutOfMemory", "Out of memory.");
   EXPECT_TRUE(folder.Read("huge.gtl") == big);
   EXPECT_EQ(folder.Listing(), "huge.gtl ");
@@ -29,8 +29,7 @@ TEST(Faults, MemoryExhaustedWhileLoadingDamagesNothing) {
 TEST(Faults, OddNamesAndALongSingleLineAreRepaired) {
   ScratchFolder folder;
   const std::string long_name = std::string(240, 'n') + ".gtl";
-  const std::string names[] = {" spaced out.gtl", "-dash.gtl", ThisPlatform().odd_name,
-                               long_name};
+  const std::string names[] = {" spaced out.gtl", "-dash.gtl", ThisPlatform().odd_name, long_name};
   for (const auto& name : names) folder.Write(name, "%FSDAX24Y24*%\n");
   folder.Write("board.drl2", "M48\n");  // "*.drl" selects it on Windows by its 8.3 name
   folder.Write("one.gbr", std::string(100'000'000, 'D') + "FSD");
@@ -56,9 +55,9 @@ TEST(Faults, SocketsArePassedOverAndDanglingLinksFailToOpen) {
   close(sock);
   if (ThisPlatform().wine) GTEST_SKIP() << "wine does not list dangling links";
   symlink("nowhere", (folder / "dangling.gtl").c_str());
-  ExpectReport(RunCamfix({.folder = folder.Path(), .input = "\n\n"}), "EFOpenError",
-               "Cannot open file \"" + (folder / "dangling.gtl") +
-                   "\". No such file or directory.");
+  ExpectReport(
+      RunCamfix({.folder = folder.Path(), .input = "\n\n"}), "EFOpenError",
+      "Cannot open file \"" + (folder / "dangling.gtl") + "\". No such file or directory.");
 }
 
 TEST(Faults, ReportIsCutAt1023BytesForADeepFolder) {

@@ -64,8 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"b.inf", "T-Code   Size\r\nT07      .1250\r\n----\r\n"},
                   {"a.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"},
                   {"b.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"}},
-                 "processing...\r\n" + kToolTable + "\r\nprocessing...\r\n\nT07C0.1250\r\n\r\n"
-                 "processing .drl file\r\nprocessing .drl file\r\n"},
+                 "processing...\r\n" + kToolTable +
+                     "\r\nprocessing...\r\n\nT07C0.1250\r\n\r\n"
+                     "processing .drl file\r\nprocessing .drl file\r\n"},
         Scenario{"ReportWithoutHeadingGivesNoTable",  // and a one-line drill file
                  {{"r.inf", "just some text that is long enough\r\n----\r\n"}, {"d.drl", "M48"}},
                  {{"r.inf", "just some text that is long enough\r\n----\r\n"},
@@ -103,8 +104,9 @@ TEST(Repair, EmptyDrillFileEndsTheRunAfterEarlierFilesWereRepaired) {
   ExpectReport(result, "EStringListError", "List index out of bounds (1).");
   EXPECT_EQ(folder.Read("a.gtl"), "%FSLAX24Y24*%\r\n");
   EXPECT_EQ(folder.Read("z.drl"), "");
-  EXPECT_EQ(result.out, kBanner + "\n\r\nFile name = a.gtl\r\nFile size = 14\r\nprocessing...\r\n"
-                                  "processing .drl file\r\n");
+  EXPECT_EQ(result.out, kBanner +
+                            "\n\r\nFile name = a.gtl\r\nFile size = 14\r\nprocessing...\r\n"
+                            "processing .drl file\r\n");
 }
 
 TEST(Repair, ReadOnlyFileIsRefusedAndKept) {
@@ -123,8 +125,7 @@ TEST(Repair, FailedWriteKeepsTheOriginalAndLeavesNoTemporaryFile) {
   ScratchFolder folder;
   const std::string original(300, 'x');  // grows by its CR LF beyond the limit
   folder.Write("big.gtl", original);
-  const auto result =
-      RunCamfix({.folder = folder.Path(), .input = "\n\n", .file_size_limit = 301});
+  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n", .file_size_limit = 301});
   ExpectReport(result, "EWriteError", "Stream write error.");
   EXPECT_EQ(folder.Read("big.gtl"), original);
   EXPECT_EQ(folder.Listing(), "big.gtl ");
@@ -138,7 +139,8 @@ TEST(Repair, LinkIsReplacedByARegularFileAndItsTargetKept) {
   EXPECT_EQ(RunCamfix({.folder = folder.Path(), .input = "\n\n"}).exit_code, 0);
   EXPECT_EQ(outside.Read("target"), "FSD\n");
   EXPECT_EQ(folder.Read("link.gtl"), "FSL\r\n");
-  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(folder / "link.gtl")));
+  EXPECT_TRUE(
+      std::filesystem::is_regular_file(std::filesystem::symlink_status(folder / "link.gtl")));
 }
 
 TEST(Repair, FilesDatedBefore1980AreSkippedByTheDrillPassesOnly) {
@@ -149,7 +151,8 @@ TEST(Repair, FilesDatedBefore1980AreSkippedByTheDrillPassesOnly) {
   const timeval epoch[2] = {{0, 0}, {0, 0}};
   for (const char* name : {"old.gtl", "old.inf", "old.drl"}) utimes((folder / name).c_str(), epoch);
   const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
-  EXPECT_EQ(result.out, kBanner + "\n\r\nFile name = old.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd);
+  EXPECT_EQ(result.out,
+            kBanner + "\n\r\nFile name = old.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd);
   EXPECT_EQ(folder.Read("old.gtl"), "FSL\r\n");
   EXPECT_EQ(folder.Read("old.drl"), "M48\n");
 }

@@ -119,7 +119,8 @@ CamfixProcess::~CamfixProcess() {
 }
 
 void CamfixProcess::Feed(const std::string& bytes) {
-  if (!bytes.empty()) Check(write(input_, bytes.data(), bytes.size()) == ssize_t(bytes.size()), "feed");
+  if (!bytes.empty())
+    Check(write(input_, bytes.data(), bytes.size()) == ssize_t(bytes.size()), "feed");
 }
 
 bool CamfixProcess::HasEnded() {

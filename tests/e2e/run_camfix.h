@@ -10,13 +10,13 @@ enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe };
 
 struct RunOptions {
   std::string folder;
-  std::string input;             // bytes on standard input, a pipe closed after them
-  bool keep_input_open = false;  // leave the input pipe open for Feed()
-  bool close_input = false;      // start with standard input closed
+  std::string input;              // bytes on standard input, a pipe closed after them
+  bool keep_input_open = false;   // leave the input pipe open for Feed()
+  bool close_input = false;       // start with standard input closed
   Output output = Output::kFile;  // kTerminal puts standard input and output on a terminal
   bool errors_to_output = false;  // standard error shares standard output's file
-  long file_size_limit = 0;      // bytes, 0 for none
-  long address_space_limit = 0;  // bytes, 0 for none
+  long file_size_limit = 0;       // bytes, 0 for none
+  long address_space_limit = 0;   // bytes, 0 for none
 };
 
 struct RunResult {

@@ -22,9 +22,9 @@ std::string Matches(const std::string& pattern) {
 
 TEST(DirectorySearch, SelectsByPatternIgnoringCaseInNameOrder) {
   ScratchFolder folder;
-  for (const char* name : {"board.gtl", "BOARD.GBL", "board.gbr.bak", "x.g", "notes.g.txt",
-                           "gerber.bat", "board.inf", "Board.INF", "a.b.inf", "board.inf.bak",
-                           "board.drl", "x.g.drl", ".hidden.drl", "drl"}) {
+  for (const char* name :
+       {"board.gtl", "BOARD.GBL", "board.gbr.bak", "x.g", "notes.g.txt", "gerber.bat", "board.inf",
+        "Board.INF", "a.b.inf", "board.inf.bak", "board.drl", "x.g.drl", ".hidden.drl", "drl"}) {
     folder.Write(name, "");
   }
   mkdir((folder / "old.gbr").c_str(), 0755);

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <set>
 #include <stdexcept>
-
 #include <stdlib.h>
 
 namespace fs = std::filesystem;

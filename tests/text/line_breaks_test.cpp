@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "text/line_breaks.h"
 
 namespace {
@@ -25,7 +24,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"A\n\rB", "A\r\n\r\nB\r\n", 3}, Case{"A\r\r\nB", "A\r\n\r\nB\r\n", 3},
                       Case{"A\r\n\r\n", "A\r\n\r\n", 2}, Case{"\r\n", "\r\n", 1},
                       Case{"\n", "\r\n", 1}, Case{"\r", "\r\n", 1}, Case{"", "", 0},
-                      Case{"AB", "AB\r\n", 1}, Case{"\xEF\xBB\xBFx\x1a\xFF\n", "\xEF\xBB\xBFx\x1a\xFF\r\n", 1},
+                      Case{"AB", "AB\r\n", 1},
+                      Case{"\xEF\xBB\xBFx\x1a\xFF\n", "\xEF\xBB\xBFx\x1a\xFF\r\n", 1},
                       Case{"A\n\nB", "A\r\n\r\nB\r\n", 3}));
 
 }  // namespace

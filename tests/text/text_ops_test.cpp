@@ -33,7 +33,11 @@ TEST(LeadBytes, CodePageRangesAndFileNamesThatSplitOnlyBetweenCharacters) {
   EXPECT_TRUE(sjis[0x81] && sjis[0x9F] && sjis[0xE0] && sjis[0xFC] && !sjis[0x80] && !sjis[0xA0]);
   EXPECT_TRUE(LeadBytesFromRanges(up_to_ff)[0xFF]);
   EXPECT_EQ(LeadBytesFromRanges(after_end), kNoLeadBytes);
-  const struct { const char* path; const LeadByteSet& lead_bytes; long name_at; } paths[] = {
+  const struct {
+    const char* path;
+    const LeadByteSet& lead_bytes;
+    long name_at;
+  } paths[] = {
       {"C:\\cam\\camfix.exe", sjis, 7},
       {"C:\\\x95\x5C.exe", sjis, 3},  // 0x95 0x5C is one character
       {"C:\\\x95\x5C.exe", kNoLeadBytes, 5},
