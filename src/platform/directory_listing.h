@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/native_handle.h"
 
@@ -25,6 +26,14 @@ class DirectoryListing {
   // The next matching entry; 0 on success, else the platform's code.
   virtual ErrorCode Next(PlatformEntry& entry) = 0;
 };
+
+// Hands `entries` out one by one in name order (letters compared without
+// case, then bytes): repeatable, and a file rewritten under its own name while
+// the search is open can never come round again. Gives the open listing with
+// its first entry in `first`, or null with `end_code` in `error` when empty.
+std::unique_ptr<DirectoryListing> StartSnapshot(std::vector<PlatformEntry> entries,
+                                                ErrorCode end_code, PlatformEntry& first,
+                                                ErrorCode& error);
 
 // Starts a search of the working directory for names matching `pattern`
 // (letter case ignored). Gives the open search with its first entry in

@@ -1,6 +1,5 @@
 #include "platform/directory_listing.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -12,32 +11,6 @@
 namespace platform {
 
 namespace {
-
-std::string UpperCased(std::string text) {
-  for (auto& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-// The working folder is read once, when the search starts, and its matches
-// handed out in name order: repeatable, and a file rewritten under its own
-// name while the search is open can never come round again. The entries
-// describe the files as they were then.
-class SnapshotListing : public DirectoryListing {
- public:
-  explicit SnapshotListing(std::vector<PlatformEntry> entries) : entries_(std::move(entries)) {}
-
-  ErrorCode Next(PlatformEntry& entry) override {
-    if (next_ == entries_.size()) return ENOENT;
-    entry = entries_[next_++];
-    return 0;
-  }
-
- private:
-  std::vector<PlatformEntry> entries_;
-  std::size_t next_ = 0;
-};
 
 struct CloseFolder {
   void operator()(DIR* folder) const { closedir(folder); }
@@ -53,11 +26,6 @@ std::vector<PlatformEntry> MatchingEntries(DIR* folder, const std::string& patte
       entries.push_back(std::move(entry));
     }
   }
-  std::sort(entries.begin(), entries.end(), [](const PlatformEntry& a, const PlatformEntry& b) {
-    const auto upper_a = UpperCased(a.name);
-    const auto upper_b = UpperCased(b.name);
-    return upper_a != upper_b ? upper_a < upper_b : a.name < b.name;
-  });
   return entries;
 }
 
@@ -70,10 +38,7 @@ std::unique_ptr<DirectoryListing> StartListing(const std::string& pattern, Platf
     error = errno;
     return nullptr;
   }
-  auto listing = std::make_unique<SnapshotListing>(MatchingEntries(folder.get(), pattern));
-  error = listing->Next(first);
-  if (error != 0) return nullptr;
-  return listing;
+  return StartSnapshot(MatchingEntries(folder.get(), pattern), ENOENT, first, error);
 }
 
 bool LookUpEntry(const std::string& path, PlatformEntry& entry) {

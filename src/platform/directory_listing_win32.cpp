@@ -1,6 +1,5 @@
 #include "platform/directory_listing.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -49,36 +48,6 @@ bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-unsigned char UpperCased(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
-}
-
-// Name order with bytes compared upper-cased, as the POSIX build hands them out.
-bool NameBefore(const PlatformEntry& a, const PlatformEntry& b) {
-  return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
-                                      [](char x, char y) { return UpperCased(x) < UpperCased(y); });
-}
-
-// The matches are taken in one sweep when the search starts, then handed out
-// in name order: repeatable, and a file replaced under its own name while the
-// search is open (its new directory slot may lie ahead on FAT volumes) can
-// never come round again.
-class SnapshotListing : public DirectoryListing {
- public:
-  explicit SnapshotListing(std::vector<PlatformEntry> entries) : entries_(std::move(entries)) {}
-
-  ErrorCode Next(PlatformEntry& entry) override {
-    if (next_ == entries_.size()) return ERROR_NO_MORE_FILES;
-    entry = entries_[next_++];
-    return 0;
-  }
-
- private:
-  std::vector<PlatformEntry> entries_;
-  std::size_t next_ = 0;
-};
-
 }  // namespace
 
 std::unique_ptr<DirectoryListing> StartListing(const std::string& pattern, PlatformEntry& first,
@@ -94,11 +63,7 @@ std::unique_ptr<DirectoryListing> StartListing(const std::string& pattern, Platf
   do {
     if (!IsDotEntry(data.cFileName)) entries.push_back(ToEntry(data));
   } while (search.Next(data));
-  std::stable_sort(entries.begin(), entries.end(), NameBefore);
-  auto listing = std::make_unique<SnapshotListing>(std::move(entries));
-  error = listing->Next(first);
-  if (error != 0) return nullptr;
-  return listing;
+  return StartSnapshot(std::move(entries), ERROR_NO_MORE_FILES, first, error);
 }
 
 bool LookUpEntry(const std::string& path, PlatformEntry& entry) {
