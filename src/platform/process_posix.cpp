@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,20 +21,25 @@ void MarkConsoleProgram() {
 namespace {
 
 // The attributes and file actions of one posix_spawn, released on destruction.
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions{};
-  posix_spawnattr_t attributes{};
-
+class SpawnSetup {
+ public:
   SpawnSetup() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attributes_);
   }
   ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
   }
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  posix_spawn_file_actions_t* Actions() { return &actions_; }
+  posix_spawnattr_t* Attributes() { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  posix_spawnattr_t attributes_{};
 };
 
 }  // namespace
@@ -47,21 +53,25 @@ void LaunchBatchFile(const char* file) {
   struct stat info {};
   if (stat(file, &info) != 0 || !S_ISREG(info.st_mode)) return;
   SpawnSetup setup;
-  posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(setup.Actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-    if (isatty(fd) == 0) posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", O_WRONLY, 0);
+    if (isatty(fd) == 0)
+      posix_spawn_file_actions_addopen(setup.Actions(), fd, "/dev/null", O_WRONLY, 0);
   }
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGXFSZ);
-  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
-  char* const arguments[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
-                             const_cast<char*>("/bin/sh \"$0\" &"), const_cast<char*>(file),
-                             nullptr};
+  posix_spawnattr_setsigdefault(setup.Attributes(), &defaults);
+  posix_spawnattr_setflags(setup.Attributes(), POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+  char shell_name[] = "sh";
+  char command_option[] = "-c";
+  char command[] = "/bin/sh \"$0\" &";
+  std::string batch_file = file;
+  char* const arguments[] = {shell_name, command_option, command, batch_file.data(), nullptr};
   pid_t shell = 0;
-  if (posix_spawn(&shell, "/bin/sh", &setup.actions, &setup.attributes, arguments, environ) != 0) {
+  if (posix_spawn(&shell, "/bin/sh", setup.Actions(), setup.Attributes(), arguments, environ) !=
+      0) {
     return;
   }
   int status = 0;

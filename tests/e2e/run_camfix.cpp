@@ -54,7 +54,6 @@ std::string ReadAndRemove(const std::string& path) {
   if (chdir(options.folder.c_str()) != 0) _exit(120);
   dup2(open(err_file.c_str(), O_WRONLY | O_CLOEXEC), STDERR_FILENO);
   dup2(terminal >= 0 ? terminal : input, STDIN_FILENO);
-  if (options.close_input) close(STDIN_FILENO);
   int out = -1;
   if (options.output == Output::kTerminal) out = terminal;
   if (options.output == Output::kFile) out = open(out_file.c_str(), O_WRONLY);
@@ -67,6 +66,7 @@ std::string ReadAndRemove(const std::string& path) {
   }
   if (out >= 0) dup2(out, STDOUT_FILENO);
   else close(STDOUT_FILENO);
+  if (options.close_input) close(STDIN_FILENO);
   if (options.errors_to_output) dup2(STDOUT_FILENO, STDERR_FILENO);
   Limit(RLIMIT_FSIZE, options.file_size_limit);
   Limit(RLIMIT_AS, options.address_space_limit);
