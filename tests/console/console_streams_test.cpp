@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "console/console_streams.h"
-#include "text/exceptions.h"
 
 namespace {
 
@@ -38,15 +37,6 @@ std::string Available(int fd) {
   return bytes;
 }
 
-std::int32_t CheckedCode() {
-  try {
-    CheckConsoleError();
-  } catch (const EInOutError& error) {
-    return error.ErrorCode();
-  }
-  return 0;
-}
-
 TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
@@ -59,41 +49,10 @@ TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
     WriteChar('!');
     FlushOutput();
     EXPECT_EQ(Available(ends[0]), std::string(77, 'x') + "\r\n!");
-    EXPECT_EQ(CheckedCode(), 0);
+    EXPECT_EQ(PendingConsoleError, 0);
   }
   close(ends[0]);
   close(ends[1]);
 }
-
-struct Input {
-  std::string bytes;
-  char first, after_discard;
-};
-
-class ConsoleInputTest : public ::testing::TestWithParam<Input> {};
-
-TEST_P(ConsoleInputTest, KeyCharThenDiscardLine) {
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  ASSERT_EQ(write(ends[1], GetParam().bytes.data(), GetParam().bytes.size()),
-            static_cast<ssize_t>(GetParam().bytes.size()));
-  close(ends[1]);
-  {
-    const StandardHandle in(STDIN_FILENO, ends[0]);
-    EXPECT_EQ(ReadKeyChar(), GetParam().first);
-    DiscardLine();
-    EXPECT_EQ(ReadKeyChar(), GetParam().after_discard);
-    EXPECT_EQ(CheckedCode(), 0);
-  }
-  close(ends[0]);
-}
-
-INSTANTIATE_TEST_SUITE_P(Streams, ConsoleInputTest,
-                         ::testing::Values(Input{"abc\ndef", 'a', 'd'}, Input{"", 26, 26},
-                                           Input{"\r\nx", '\r', 'x'},
-                                           Input{"\nsecond\nthird", '\n', 't'},
-                                           Input{"a\rb\nc", 'a', 'c'}, Input{"a\r\r\nz", 'a', 'z'},
-                                           Input{"q", 'q', 26}, Input{"x\x1ay\nz", 'x', 26},
-                                           Input{std::string(300, 'w') + "\nz", 'w', 'z'}));
 
 }  // namespace

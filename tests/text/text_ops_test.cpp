@@ -1,29 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 
 #include "text/text_ops.h"
 
 namespace {
-
-TEST(TextOps, FindTextAndCopyTextCountFromOne) {
-  EXPECT_EQ(FindText("FSD", "%FSDAX*%"), 2);
-  EXPECT_EQ(FindText("fsd", "%FSDAX*%"), 0);
-  EXPECT_EQ(FindText("", "abc"), 0);
-  EXPECT_EQ(FindText("abcd", "abc"), 0);
-  EXPECT_EQ(CopyText("abcdef", 2, 3), "bcd");
-  EXPECT_EQ(CopyText("abcdef", -5, 2), "ab");
-  EXPECT_EQ(CopyText("abcdef", 7, 1), "");
-  EXPECT_EQ(CopyText("abcdef", 1, -1), "");
-  EXPECT_EQ(CopyText("abcdef", 5, 100), "ef");
-}
-
-TEST(TextOps, IntegerToTextHandlesTheExtremes) {
-  EXPECT_EQ(IntegerToText(0), "0");
-  EXPECT_EQ(IntegerToText(INT32_MIN), "-2147483648");
-  EXPECT_EQ(IntegerToText(3000000000), "3000000000");
-}
 
 TEST(LeadBytes, CodePageRangesAndFileNamesThatSplitOnlyBetweenCharacters) {
   const unsigned char shift_jis[12] = {0x81, 0x9F, 0xE0, 0xFC}, after_end[12] = {0, 0, 0x81, 0x9F};
