@@ -8,7 +8,6 @@
 #include "console/console_streams.h"
 #include "console/main_sequence.h"
 #include "platform/console_io.h"
-#include "platform/memory.h"
 #include "platform/process.h"
 #include "text/exceptions.h"
 
@@ -79,7 +78,6 @@ void StartUp() {
   out_of_memory_error = &error;
   std::set_new_handler(RaiseOutOfMemory);
   platform::SystemLeadBytes();
-  platform::ReuseFreedMemory();
   fatal_report_state = ReportState::InService;
 }
 

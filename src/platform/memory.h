@@ -9,9 +9,4 @@ namespace platform {
 // hundred page faults instead of tens of thousands. Only a hint.
 void PreferLargePages(void* data, std::size_t size);
 
-// Keeps memory that the program frees for its next allocations instead of
-// handing it back to the system: every file of a run reuses the buffers of the
-// one before, which a fresh allocation would have to clear page by page.
-void ReuseFreedMemory();
-
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include "platform/memory.h"
 
 #include <cstdint>
-#include <malloc.h>
 #include <sys/mman.h>
 
 namespace platform {
@@ -19,11 +18,5 @@ void PreferLargePages(void* data, std::size_t size) {
 #endif
 }
 
-void ReuseFreedMemory() {
-#ifdef __GLIBC__
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
-}
 
 }  // namespace platform
