@@ -8,12 +8,7 @@ std::string DrillHeader(std::string_view tool_table) {
 void CamRepair::FixDrillFiles() { ForEachEntry("*.drl", &CamRepair::FixDrillFile); }
 
 void CamRepair::FixDrillFile() {
-  if (!IsExistingFile(Entry.FileName)) return;
-  Lines.LoadLines(Entry.FileName);
-  if (Lines.HoldsZeroByte()) {
-    ReportNotText();
-    return;
-  }
+  if (!LoadDrillPassEntry()) return;
   WriteLine("processing .drl file");
   CheckConsoleError();
   Lines.InsertLine(1, DrillHeader(ToolTable));

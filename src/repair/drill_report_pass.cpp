@@ -21,12 +21,7 @@ std::string CutToolTable(std::string_view report) {
 void CamRepair::ReadDrillReport() { ForEachEntry("*.inf", &CamRepair::ReadOneDrillReport); }
 
 void CamRepair::ReadOneDrillReport() {
-  if (!IsExistingFile(Entry.FileName)) return;
-  Lines.LoadLines(Entry.FileName);
-  if (Lines.HoldsZeroByte()) {
-    ReportNotText();
-    return;
-  }
+  if (!LoadDrillPassEntry()) return;
   WriteLine("processing...");
   CheckConsoleError();
   ToolTable = CutToolTable(Lines.JoinedText());

@@ -36,3 +36,11 @@ void CamRepair::ReportNotText() const {
   WriteLine("not a text file, left unchanged: " + Entry.FileName);
   CheckConsoleError();
 }
+
+bool CamRepair::LoadDrillPassEntry() {
+  if (!IsExistingFile(Entry.FileName)) return false;
+  Lines.LoadLines(Entry.FileName);
+  if (!Lines.HoldsZeroByte()) return true;
+  ReportNotText();
+  return false;
+}

@@ -31,6 +31,11 @@ class CamRepair {
   // Reports an entry whose content is not text and so stays as it is.
   void ReportNotText() const;
 
+  // Loads the entry's file into Lines for a drill pass: false, without a
+  // message, when it is no existing file in the MS-DOS date range, and false,
+  // after saying so, when it is not text.
+  bool LoadDrillPassEntry();
+
   TStringList Lines;
   std::string ToolTable;
   TSearchRec Entry;
