@@ -18,5 +18,4 @@ void PreferLargePages(void* data, std::size_t size) {
 #endif
 }
 
-
 }  // namespace platform

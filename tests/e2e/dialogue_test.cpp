@@ -9,27 +9,17 @@
 
 namespace {
 
-struct Answer {
-  const char* name;
-  std::string input;
-  std::string echo;
-};
-
-class DialogueTest : public ::testing::TestWithParam<Answer> {};
-
-TEST_P(DialogueTest, EchoesTheFirstByteAndEndsAfterOneMoreLine) {
-  ScratchFolder folder;
-  const auto result = RunCamfix({.folder = folder.Path(), .input = GetParam().input});
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(result.out, kBanner + GetParam().echo + kEnd);
-  EXPECT_EQ(result.err, "");
+TEST(Dialogue, EchoesTheFirstByteAndEndsAfterOneMoreLine) {
+  const std::pair<std::string, std::string> answers[] = {
+      {"abc\r\n\r\n", "a\r\n"}, {"", "\x1a\r\n"}, {"\r\n\r\n", "\r\r\n"}};
+  for (const auto& [input, echo] : answers) {
+    ScratchFolder folder;
+    const auto result = RunCamfix({.folder = folder.Path(), .input = input});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, kBanner + echo + kEnd);
+    EXPECT_EQ(result.err, "");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Answers, DialogueTest,
-                         ::testing::Values(Answer{"Letters", "abc\r\n\r\n", "a\r\n"},
-                                           Answer{"EmptyInput", "", "\x1a\r\n"},
-                                           Answer{"CrLfEmptyLine", "\r\n\r\n", "\r\r\n"}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Dialogue, AnswerQEndsWithoutWaitingAndLosesNoOutput) {
   ScratchFolder folder;

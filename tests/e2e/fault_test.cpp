@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -32,12 +33,16 @@ TEST(Faults, OddNamesAndALongSingleLineAreRepaired) {
   const std::string names[] = {" spaced out.gtl", "-dash.gtl", ThisPlatform().odd_name, long_name};
   for (const auto& name : names) folder.Write(name, "%FSDAX24Y24*%\n");
   folder.Write("board.drl2", "M48\n");  // "*.drl" selects it on Windows by its 8.3 name
+  chmod((folder / "-dash.gtl").c_str(), 0640);
   folder.Write("one.gbr", std::string(100'000'000, 'D') + "FSD");
   const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   for (const auto& name : names) EXPECT_EQ(folder.Read(name), "%FSLAX24Y24*%\r\n") << name;
   EXPECT_EQ(folder.Read("board.drl2"),
             ThisPlatform().short_names ? "M48\r\nINCH,LZ\n\r\r\n" : "M48\n");
+  struct stat info {};
+  stat((folder / "-dash.gtl").c_str(), &info);
+  if (!ThisPlatform().wine) EXPECT_EQ(info.st_mode & 0777, 0640u);  // permissions are kept
   const auto line = folder.Read("one.gbr");
   EXPECT_EQ(line.size(), 100'000'005u);
   EXPECT_EQ(line.substr(line.size() - 5), "FSL\r\n");

@@ -79,11 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"t.inf", std::string("T-Code   Size\0", 14)}},
                  "File name = logo.gif\r\nFile size = 10\r\n"
                  "not a text file, left unchanged: logo.gif\r\n"
-                 "not a text file, left unchanged: t.inf\r\n"},
-        Scenario{"EmptyGerberStaysEmpty",
-                 {{"e.gbr", ""}, {"gerber.bat", ""}},
-                 {{"e.gbr", ""}, {"gerber.bat", ""}},
-                 "File name = e.gbr\r\nFile size = 0\r\nprocessing...\r\n"}),
+                 "not a text file, left unchanged: t.inf\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Repair, SpecialEntriesArePassedOverWithoutAMessage) {
