@@ -7,6 +7,7 @@
 
 #include "console/console_streams.h"
 #include "console/main_sequence.h"
+#include "platform/code_page.h"
 #include "platform/console_io.h"
 #include "platform/process.h"
 #include "text/exceptions.h"

@@ -1,23 +1,41 @@
 #include "platform/directory_search.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint32_t kSkippableAttributes = 0x1E;
+constexpr std::int32_t kNoMoreEntries = 18;
 
 std::int32_t FillRecord(TSearchRec& record) {
-  while ((record.PlatformEntry.attributes & record.SkipAttributes) != 0) {
-    if (const auto error = record.SearchHandle->Next(record.PlatformEntry); error != 0) {
-      return error;
-    }
+  while (record.NextEntry < record.Listing.size()) {
+    const auto& entry = record.Listing[record.NextEntry++];
+    if ((entry.attributes & record.SkipAttributes) != 0) continue;
+    record.WriteStamp = static_cast<std::int32_t>(entry.dos_stamp);
+    record.FileSize = static_cast<std::int64_t>(entry.size);
+    record.FileAttributes = entry.attributes;
+    record.FileName = entry.name;
+    record.FileKind = entry.kind;
+    return 0;
   }
-  const auto& entry = record.PlatformEntry;
-  std::uint32_t stamp = 0;
-  platform::ToLocalDosDateTime(entry.write_time, stamp);
-  record.WriteStamp = static_cast<std::int32_t>(stamp);
-  record.FileSize = static_cast<std::int64_t>(entry.size);
-  record.FileAttributes = entry.attributes;
-  record.FileName = entry.name;
-  return 0;
+  return kNoMoreEntries;
+}
+
+std::string UpperCased(std::string text) {
+  for (auto& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// Name order, letters compared without case, then bytes: the same on every
+// platform, and a file rewritten under its own name never comes round again.
+void SortByName(std::vector<platform::DirectoryEntry>& entries) {
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+    const auto upper_a = UpperCased(a.name);
+    const auto upper_b = UpperCased(b.name);
+    return upper_a != upper_b ? upper_a < upper_b : a.name < b.name;
+  });
 }
 
 }  // namespace
@@ -25,26 +43,27 @@ std::int32_t FillRecord(TSearchRec& record) {
 std::int32_t FindFirstMatch(const std::string& pattern, std::uint32_t attribute_mask,
                             TSearchRec& record) {
   record.SkipAttributes = ~attribute_mask & kSkippableAttributes;
-  platform::ErrorCode error = 0;
-  record.SearchHandle = platform::StartListing(pattern, record.PlatformEntry, error);
-  if (!record.SearchHandle) return error;
-  error = FillRecord(record);
-  if (error != 0) EndSearch(record);
-  return error;
+  record.Listing.clear();
+  record.NextEntry = 0;
+  if (const auto error = platform::ListWorkingFolder(pattern, record.Listing); error != 0) {
+    return error;
+  }
+  SortByName(record.Listing);
+  if (FillRecord(record) == 0) return 0;
+  EndSearch(record);
+  return kNoMatchingEntry;
 }
 
-std::int32_t FindNextMatch(TSearchRec& record) {
-  if (!record.SearchHandle) return -1;
-  if (const auto error = record.SearchHandle->Next(record.PlatformEntry); error != 0) return error;
-  return FillRecord(record);
-}
+std::int32_t FindNextMatch(TSearchRec& record) { return FillRecord(record); }
 
-void EndSearch(TSearchRec& record) { record.SearchHandle.reset(); }
+void EndSearch(TSearchRec& record) {
+  record.Listing.clear();
+  record.Listing.shrink_to_fit();
+  record.NextEntry = 0;
+}
 
 bool IsExistingFile(const std::string& path) {
-  platform::PlatformEntry entry;
-  if (!platform::LookUpEntry(path, entry)) return false;
-  if ((entry.attributes & platform::kDirectoryAttribute) != 0) return false;
-  std::uint32_t stamp = 0;
-  return platform::ToLocalDosDateTime(entry.write_time, stamp);
+  platform::DirectoryEntry entry;
+  return platform::LookUpEntry(path, entry) && entry.kind != platform::EntryKind::kFolder &&
+         entry.dated;
 }

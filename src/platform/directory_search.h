@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
-#include "platform/directory_listing.h"
+#include "platform/directory.h"
 
-// The working-directory search: the entries whose names match a wildcard
+// The working-folder search: the entries whose names match a wildcard
 // pattern, one at a time, with an attribute filter.
 
 // One entry of a search together with the state of the search.
@@ -14,26 +14,30 @@ struct TSearchRec {
   std::int32_t WriteStamp = 0;  // local last-write time as MS-DOS date and time
   std::int64_t FileSize = 0;    // size in bytes
   std::uint32_t FileAttributes = 0;
-  std::string FileName;              // long name, no directory part
+  std::string FileName;  // long name, no folder part
+  platform::EntryKind FileKind = platform::EntryKind::kFile;
   std::uint32_t SkipAttributes = 0;  // hidden, system, volume or folder bits passed over
-  std::unique_ptr<platform::DirectoryListing> SearchHandle;  // null when no search is open
-  platform::PlatformEntry PlatformEntry;
+  std::vector<platform::DirectoryEntry> Listing;  // the open search; empty when none
+  std::size_t NextEntry = 0;
 };
 
+// What FindFirstMatch gives when nothing matches.
+inline constexpr std::int32_t kNoMatchingEntry = 2;
+
 // Starts a search; 0 when `record` holds the first admitted entry and the
-// search is open, otherwise the platform's code and no open search. An entry
-// is passed over when it carries a hidden (0x02), system (0x04), volume (0x08)
-// or folder (0x10) bit that `attribute_mask` does not name; 63 admits all.
+// search is open; kNoMatchingEntry when nothing is admitted; otherwise the
+// platform's code for a folder that cannot be listed. An entry is passed over
+// when it carries a hidden (0x02), system (0x04), volume (0x08) or folder
+// (0x10) bit that `attribute_mask` does not name; 63 admits all.
 std::int32_t FindFirstMatch(const std::string& pattern, std::uint32_t attribute_mask,
                             TSearchRec& record);
 
-// Moves to the next admitted entry; 0 on success, else the platform's code
-// with the search still open.
+// Moves to the next admitted entry; 0 on success, else non-zero.
 std::int32_t FindNextMatch(TSearchRec& record);
 
 // Releases the open search, if any.
 void EndSearch(TSearchRec& record);
 
-// True when `path` names an existing entry that is not a folder and whose
-// local last-write time lies in the MS-DOS range (1980 to 2107). Never fails.
+// True when `path` names an existing entry, looked up now, that is not a
+// folder and whose local last-write time lies in the years 1980 to 2107.
 bool IsExistingFile(const std::string& path);

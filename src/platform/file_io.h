@@ -8,32 +8,51 @@
 
 namespace platform {
 
-// A file opened for reading, others may read it too; closed on destruction.
-class ReadableFile {
- public:
-  explicit ReadableFile(const std::string& path);
-  ~ReadableFile();
-  ReadableFile(const ReadableFile&) = delete;
-  ReadableFile& operator=(const ReadableFile&) = delete;
+// Files as camfix reads and rewrites them: a stream in, a stream out, and a
+// replacement that either takes the file's place whole or leaves it alone.
 
+// What tells one state of a file from another: when any field differs, the
+// file was replaced or written meanwhile.
+struct FileStamp {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  std::uint64_t size = 0;
+  std::int64_t write_time = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The code Commit gives when the file changed after it was read.
+inline constexpr ErrorCode kChangedMeanwhile = -2;
+
+// A file opened for reading, others may read it too; closed on destruction.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // False when the file cannot be opened (missing, a folder, no access).
   bool IsOpen() const { return handle_ != kInvalidHandle; }
   ErrorCode OpenError() const { return error_; }
+  // The file as it was opened.
+  const FileStamp& Stamp() const { return stamp_; }
 
-  // Bytes from the current position to the end.
-  std::int64_t RemainingSize();
-  // Reads up to `count` bytes; returns how many arrived before the end of the
-  // file or a failure.
-  std::int64_t Read(char* data, std::int64_t count);
+  // Up to `capacity` bytes: the count, 0 at the end of the file, -1 when the
+  // read failed.
+  std::int64_t Read(char* buffer, std::size_t capacity);
 
  private:
   NativeHandle handle_ = kInvalidHandle;
   ErrorCode error_ = 0;
+  FileStamp stamp_;
 };
 
-// New content for an existing or new file. The bytes go to a temporary file
-// beside it, whose name no CAM pattern selects, and take the file's place only
-// in Commit(), keeping its permissions; until then the file stays as it was,
-// and a replacement that is not committed leaves nothing behind.
+// New content for an existing file, written as a stream. The file stays as
+// it was until Commit succeeds and then keeps what it is: its owner, group,
+// permissions and other links (on Windows its attributes, access rights and
+// short name). A replacement that is not committed, or that an interruption
+// (Ctrl+C, SIGTERM, SIGHUP, a closed console) ends, leaves no file behind.
 class FileReplacement {
  public:
   explicit FileReplacement(const std::string& path);
@@ -41,32 +60,39 @@ class FileReplacement {
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  // False when the file cannot be replaced (read-only, a folder, no access).
-  bool IsOpen() const { return handle_ != kInvalidHandle; }
+  // False when the file cannot take new content (read-only, a folder, no
+  // access) or no temporary file can be made; nothing was written then.
+  bool IsOpen() const { return temp_ != kInvalidHandle; }
   ErrorCode OpenError() const { return error_; }
 
-  // Writes all bytes, or returns false.
+  // Appends all `count` bytes; false, with WriteError(), when that failed.
   bool Write(const char* data, std::size_t count);
-  // Makes the new content durable and puts it in the file's place; 0 on success.
-  ErrorCode Commit();
+  ErrorCode WriteError() const { return error_; }
+
+  // Makes the new content durable and puts it in the file's place, provided
+  // the file still has `stamp` (else kChangedMeanwhile). 0 on success.
+  ErrorCode Commit(const FileStamp& stamp);
+
+  // Where the complete new content was kept when a commit failed part way
+  // through overwriting the file in place; empty otherwise.
+  const std::string& KeptAt() const { return kept_at_; }
 
  private:
   void Discard();
 
   std::string path_;
-  std::string temp_path_;
-  NativeHandle handle_ = kInvalidHandle;
+  std::string temp_name_;  // empty while the temporary file has no name
+  NativeHandle temp_ = kInvalidHandle;
+  bool in_place_ = false;
+  std::uint64_t written_ = 0;
   ErrorCode error_ = 0;
+  std::string kept_at_;
 };
 
-// `path` resolved against the working directory.
+// `path` resolved against the working folder, in the platform's spelling.
 std::string FullPathName(const std::string& path);
 
 // The platform's own text for an error code, untrimmed; empty when it has none.
 std::string SystemErrorText(ErrorCode code);
-
-// True when `path` exists and is not a regular file: a folder, FIFO, socket or
-// device, which camfix never opens.
-bool IsSpecialEntry(const std::string& path);
 
 }  // namespace platform

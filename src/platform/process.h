@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "text/text_ops.h"
-
 namespace platform {
 
 // Makes the process a console program before anything else runs: failures
@@ -31,11 +29,5 @@ void ProgramFileName(char* path, std::size_t capacity);
 // is read as characters of the ANSI code page, so the second byte of a
 // double-byte character is never taken for a backslash.
 const char* FileNameOf(const char* path);
-
-// Converts a zero-terminated text from the ANSI to the OEM code page in place.
-void ConvertToOem(char* text);
-
-// The lead bytes of the system's ANSI code page, fixed at start-up.
-const LeadByteSet& SystemLeadBytes();
 
 }  // namespace platform

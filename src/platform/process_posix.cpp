@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/code_page.h"
+
 namespace platform {
 
 void MarkConsoleProgram() {
@@ -106,8 +108,5 @@ void ProgramFileName(char* path, std::size_t capacity) {
 
 const char* FileNameOf(const char* path) { return FileNameAfter(path, "/", kNoLeadBytes); }
 
-void ConvertToOem(char* /*text*/) {}
-
-const LeadByteSet& SystemLeadBytes() { return kNoLeadBytes; }
 
 }  // namespace platform

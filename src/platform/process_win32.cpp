@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/code_page.h"
+
 namespace platform {
 
 void MarkConsoleProgram() {
@@ -39,35 +41,5 @@ void ProgramFileName(char* path, std::size_t capacity) { ModuleFileName(nullptr,
 
 // Backslash or slash, never the second byte of a double-byte character.
 const char* FileNameOf(const char* path) { return FileNameAfter(path, "\\/", SystemLeadBytes()); }
-
-void ConvertToOem(char* text) { CharToOemA(text, text); }
-
-namespace {
-
-// The default ANSI code page of the thread locale; the system's when the
-// locale names none.
-UINT AnsiCodePage() {
-  char digits[8] = {};
-  if (GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof digits) > 0) {
-    UINT code_page = 0;
-    for (const char* at = digits; *at >= '0' && *at <= '9'; ++at) {
-      code_page = code_page * 10 + static_cast<UINT>(*at - '0');
-    }
-    if (code_page != 0) return code_page;
-  }
-  return GetACP();
-}
-
-LeadByteSet ReadLeadBytes() {
-  CPINFO info{};
-  return GetCPInfo(AnsiCodePage(), &info) ? LeadBytesFromRanges(info.LeadByte) : kNoLeadBytes;
-}
-
-}  // namespace
-
-const LeadByteSet& SystemLeadBytes() {
-  static const LeadByteSet lead_bytes = ReadLeadBytes();
-  return lead_bytes;
-}
 
 }  // namespace platform

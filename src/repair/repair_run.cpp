@@ -1,46 +1,113 @@
 #include "repair/repair_run.h"
 
 #include "console/console_streams.h"
-#include "platform/file_io.h"
+#include "platform/code_page.h"
+#include "platform/directory_search.h"
+#include "text/exceptions.h"
+#include "text/file_stream.h"
+#include "text/text_ops.h"
 
 namespace {
 
 constexpr std::uint32_t kEveryKindOfEntry = 63;
+constexpr std::string_view kToolHeading = "T-Code   Size";
+constexpr std::string_view kEndMark = "----";
+
+void Say(const std::string& line) {
+  WriteLine(line);
+  CheckConsoleError();
+}
+
+void SayNotText(const TSearchRec& entry) {
+  Say("not a text file, left unchanged: " + platform::ConsoleText(entry.FileName));
+}
+
+// Only plain files are opened: folders, FIFOs, sockets, devices and hidden
+// entries are passed over without a word.
+bool IsPlainFile(const TSearchRec& entry) {
+  return entry.FileKind == platform::EntryKind::kFile &&
+         (entry.FileAttributes & platform::kHiddenAttribute) == 0;
+}
+
+// Moves `entry` on to the next plain file of its search; false, with the
+// search ended, when there is none.
+bool NextFile(TSearchRec& entry) {
+  while (FindNextMatch(entry) == 0) {
+    if (IsPlainFile(entry)) return true;
+  }
+  EndSearch(entry);
+  return false;
+}
+
+// Starts a search at the first plain file matching `pattern`. A folder that
+// cannot be listed raises EFOpenError.
+bool FirstFile(const char* pattern, TSearchRec& entry) {
+  const auto result = FindFirstMatch(pattern, kEveryKindOfEntry, entry);
+  if (result == kNoMatchingEntry) return false;
+  if (result != 0) {
+    Raise(EFOpenError(FileErrorMessage("Cannot open file", platform::WorkingFolder(), result)));
+  }
+  return IsPlainFile(entry) || NextFile(entry);
+}
+
+void FixGerberFile(const TSearchRec& entry) {
+  Conversion conversion;
+  conversion.replace_fsd = true;
+  conversion.lead_bytes = &platform::SystemLeadBytes();
+  FileRewrite rewrite(entry.FileName, std::move(conversion));
+  Say("File name = " + platform::ConsoleText(entry.FileName));
+  Say("File size = " + IntegerToText(entry.FileSize));
+  if (rewrite.HoldsZeroByte()) return SayNotText(entry);
+  Say("processing...");
+  rewrite.Commit();
+}
+
+// The drill passes skip, without a word, what is no existing file dated 1980
+// to 2107 when its turn comes.
+void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
+  if (!IsExistingFile(entry.FileName)) return;
+  const auto report = ReadTextFile(entry.FileName);
+  if (report.holds_zero_byte) return SayNotText(entry);
+  Say("processing...");
+  tool_table = CutToolTable(report.text);
+  Say(tool_table);
+}
+
+// The header goes in after the first line; a file without lines has no
+// place for it.
+void FixDrillFile(const TSearchRec& entry, const std::string& tool_table) {
+  if (!IsExistingFile(entry.FileName)) return;
+  Conversion conversion;
+  conversion.insert_second_line = true;
+  conversion.second_line = "INCH,LZ\n\r" + tool_table;
+  FileRewrite rewrite(entry.FileName, std::move(conversion));
+  if (rewrite.HoldsZeroByte()) return SayNotText(entry);
+  Say("processing .drl file");
+  if (!rewrite.HasLines()) Raise(EStringListError("List index out of bounds (1)"));
+  rewrite.Commit();
+}
 
 }  // namespace
 
 void RunCamRepair() {
-  CamRepair repair;
-  repair.Run();
+  TSearchRec Entry;
+  std::string ToolTable;
+  for (bool found = FirstFile("*.g*", Entry); found; found = NextFile(Entry)) {
+    FixGerberFile(Entry);
+  }
+  for (bool found = FirstFile("*.inf", Entry); found; found = NextFile(Entry)) {
+    ReadDrillReport(Entry, ToolTable);
+  }
+  for (bool found = FirstFile("*.drl", Entry); found; found = NextFile(Entry)) {
+    FixDrillFile(Entry, ToolTable);
+  }
+  Say("hit any key to exit...");
 }
 
-void CamRepair::Run() {
-  ToolTable.clear();
-  FixGerberFiles();
-  ReadDrillReport();
-  FixDrillFiles();
-  WriteLine("hit any key to exit...");
-  CheckConsoleError();
-}
-
-void CamRepair::ForEachEntry(const char* pattern, void (CamRepair::*handle)()) {
-  if (FindFirstMatch(pattern, kEveryKindOfEntry, Entry) != 0) return;
-  do {
-    // Folders, FIFOs, sockets and devices are never opened.
-    if (!platform::IsSpecialEntry(Entry.FileName)) (this->*handle)();
-  } while (FindNextMatch(Entry) == 0);
-  EndSearch(Entry);
-}
-
-void CamRepair::ReportNotText() const {
-  WriteLine("not a text file, left unchanged: " + Entry.FileName);
-  CheckConsoleError();
-}
-
-bool CamRepair::LoadDrillPassEntry() {
-  if (!IsExistingFile(Entry.FileName)) return false;
-  Lines.LoadLines(Entry.FileName);
-  if (!Lines.HoldsZeroByte()) return true;
-  ReportNotText();
-  return false;
+std::string CutToolTable(std::string_view report) {
+  const auto heading = FindText(kToolHeading, report);
+  if (heading == 0) return {};
+  auto table = CopyText(report, heading + 14, static_cast<std::int64_t>(report.size()));
+  table = CopyText(table, 1, FindText(kEndMark, table) - 1);
+  return ReplaceEvery(std::move(table), "      .", "C0.", platform::SystemLeadBytes());
 }

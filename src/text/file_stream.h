@@ -1,20 +1,54 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
-// Whole-file access for the line list. Each call opens, reads or writes, and
-// closes its file before it returns, also when it raises.
+#include "platform/file_io.h"
+#include "text/line_converter.h"
 
-// The bytes of the file at `path`. Raises EFOpenError when it cannot be opened
-// and EReadError when fewer bytes arrive than the file holds.
-std::string ReadFileBytes(const std::string& path);
+// Whole files through the line rules, read and written in chunks: camfix
+// holds a few megabytes of a file at a time, whatever its size.
 
-// Gives the file at `path` exactly `bytes`, all or nothing: raises
-// EFCreateError when the file cannot be replaced (nothing written) and
-// EWriteError when the write or the replace fails (the file keeps its old
-// bytes).
-void ReplaceFileBytes(const std::string& path, std::string_view bytes);
+// A file rewritten through a conversion. The constructor reads the whole
+// file and streams the converted bytes into the file's replacement; Commit
+// puts them in the file's place. The order of the errors is that of reading
+// the whole file first and writing it afterwards.
+class FileRewrite {
+ public:
+  // Raises EFOpenError when the file cannot be opened and EReadError when a
+  // read fails or the file ends before the size it had when opened. A file
+  // that cannot be replaced, or a failed write, is only raised by Commit;
+  // reading goes on to the end.
+  FileRewrite(const std::string& path, Conversion conversion);
+
+  // Not text: the file stays as it is, and Commit must not be called.
+  bool HoldsZeroByte() const { return converter_.SawZeroByte(); }
+  // False for an empty file.
+  bool HasLines() const { return converter_.HasLines(); }
+
+  // Raises EFCreateError when the file cannot be replaced or changed while
+  // it was rewritten, and EWriteError when the new content could not be
+  // written or put in place; the file keeps its old bytes then, unless the
+  // message names where the complete new content was kept.
+  void Commit();
+
+ private:
+  void Write(const char* begin, const char* end);
+
+  std::string path_;
+  LineConverter converter_;
+  platform::FileReplacement replacement_;
+  platform::FileStamp stamp_;
+  bool write_failed_ = false;
+};
+
+// A file's text for reading only (a drill report): every line followed by CR
+// LF. Raises EFOpenError and EReadError as FileRewrite does. A file that holds
+// a zero byte is read to its end but not held.
+struct TextFile {
+  std::string text;
+  bool holds_zero_byte = false;
+};
+TextFile ReadTextFile(const std::string& path);
 
 // The message of a failed open ("Cannot open file") or create ("Cannot
 // create file"): the full path in double quotes and the platform's text for

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/memory.h"
 
 std::int64_t FindText(std::string_view needle, std::string_view text) {
   if (needle.empty()) return 0;
@@ -22,14 +21,14 @@ std::string CopyText(std::string_view text, std::int64_t position, std::int64_t 
 
 namespace {
 
-bool HasLeadBytes(const LeadByteSet& lead_bytes) {
+bool HasLeadBytes(const platform::LeadByteSet& lead_bytes) {
   return std::find(lead_bytes.begin(), lead_bytes.end(), true) != lead_bytes.end();
 }
 
 // True when `at` is the second byte of a double-byte character: the run of
 // lead bytes just before it, counted no further back than `from`, is odd.
 bool IsTrailByte(std::string_view text, std::size_t from, std::size_t at,
-                 const LeadByteSet& lead_bytes) {
+                 const platform::LeadByteSet& lead_bytes) {
   std::size_t run = 0;
   while (at - run > from && lead_bytes[static_cast<unsigned char>(text[at - run - 1])]) ++run;
   return run % 2 == 1;
@@ -37,7 +36,7 @@ bool IsTrailByte(std::string_view text, std::size_t from, std::size_t at,
 
 // First occurrence of `needle` in the rest of `text` that starts at `rest`.
 std::size_t FindOccurrence(std::string_view text, std::string_view needle, std::size_t rest,
-                           const LeadByteSet& lead_bytes, bool double_byte) {
+                           const platform::LeadByteSet& lead_bytes, bool double_byte) {
   for (auto at = text.find(needle, rest); at != std::string_view::npos;
        at = text.find(needle, at + 1)) {
     if (!double_byte || !IsTrailByte(text, rest, at, lead_bytes)) return at;
@@ -57,7 +56,7 @@ void ReplaceInPlace(std::string& text, std::string_view old_text, std::string_vi
 }  // namespace
 
 std::string ReplaceEvery(std::string text, std::string_view old_text, std::string_view new_text,
-                         const LeadByteSet& lead_bytes) {
+                         const platform::LeadByteSet& lead_bytes) {
   if (old_text.empty() || text.size() < old_text.size()) return text;
   const bool double_byte = HasLeadBytes(lead_bytes);
   if (!double_byte && old_text.size() == new_text.size()) {
@@ -76,41 +75,6 @@ std::string ReplaceEvery(std::string text, std::string_view old_text, std::strin
   if (rest == 0) return text;
   result.append(source, rest);
   return result;
-}
-
-LeadByteSet LeadBytesFromRanges(std::span<const unsigned char> ranges) {
-  LeadByteSet lead_bytes{};
-  for (std::size_t pair = 0; pair + 1 < ranges.size(); pair += 2) {
-    const unsigned first = ranges[pair];
-    const unsigned last = ranges[pair + 1];
-    if (first == 0 && last == 0) break;
-    for (unsigned byte = first; byte <= last; ++byte) lead_bytes[byte] = true;
-  }
-  return lead_bytes;
-}
-
-const char* FileNameAfter(const char* path, std::string_view separators,
-                          const LeadByteSet& lead_bytes) {
-  const char* name = path;
-  for (const char* at = path; *at != '\0'; ++at) {
-    if (lead_bytes[static_cast<unsigned char>(*at)]) {
-      if (at[1] == '\0') break;
-      ++at;
-    } else if (separators.find(*at) != std::string_view::npos) {
-      name = at + 1;
-    }
-  }
-  return name;
-}
-
-std::string BlankText(std::size_t size) {
-  std::string text;
-  if (size >= (std::size_t{4} << 20)) {
-    text.reserve(size);
-    platform::PreferLargePages(text.data(), size);
-  }
-  text.resize(size);
-  return text;
 }
 
 std::string IntegerToText(std::int64_t value) { return std::to_string(value); }

@@ -31,9 +31,4 @@ INSTANTIATE_TEST_SUITE_P(
                              "----\r\nT-Code   Size\r\nT3      .1\r\n----\r\n", "\nT3C0.1\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DrillHeader, IsPrefixThenTable) {
-  EXPECT_EQ(DrillHeader(""), "INCH,LZ\n\r");
-  EXPECT_EQ(DrillHeader("\nT1C0.1\r\n"), "INCH,LZ\n\r\nT1C0.1\r\n");
-}
-
 }  // namespace

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 
-#include "text/text_ops.h"
+#include "platform/code_page.h"
 
 namespace {
+
+using platform::FileNameAfter;
+using platform::kNoLeadBytes;
+using platform::LeadByteSet;
+using platform::LeadBytesFromRanges;
 
 TEST(LeadBytes, CodePageRangesAndFileNamesThatSplitOnlyBetweenCharacters) {
   const unsigned char shift_jis[12] = {0x81, 0x9F, 0xE0, 0xFC}, after_end[12] = {0, 0, 0x81, 0x9F};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/native_handle.h"
+
+namespace platform {
+
+// What a folder holds, as the platform reports it.
+
+enum class EntryKind { kFile, kFolder, kOther };  // kOther: FIFO, socket, device
+
+struct DirectoryEntry {
+  std::string name;              // long name, no folder part (UTF-8 on Windows)
+  std::uint64_t size = 0;        // bytes
+  std::uint32_t attributes = 0;  // 0x01 read-only, 0x02 hidden, 0x04 system,
+                                 // 0x10 folder, 0x20 archive
+  EntryKind kind = EntryKind::kFile;
+  // The local last-write time as an MS-DOS date (high 16 bits) and time (low
+  // 16 bits); `dated` is false when it falls outside the years 1980 to 2107.
+  std::uint32_t dos_stamp = 0;
+  bool dated = false;
+};
+
+inline constexpr std::uint32_t kHiddenAttribute = 0x02;
+inline constexpr std::uint32_t kFolderAttribute = 0x10;
+
+// The entries of the working folder whose names match `pattern` (letter case
+// ignored; on Windows the 8.3 short name may match too), without "." and
+// "..", in the platform's order. A name that
+// begins with a dot is hidden on POSIX, as the hidden attribute makes it on
+// Windows. Gives 0, or the platform's code when the folder cannot be listed;
+// no match is 0 with no entries. A link counts as what it points to; a
+// dangling link as a file.
+ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEntry>& entries);
+
+// The entry `path` names, looked up now; false when there is none.
+bool LookUpEntry(const std::string& path, DirectoryEntry& entry);
+
+// The working folder's full path.
+std::string WorkingFolder();
+
+}  // namespace platform

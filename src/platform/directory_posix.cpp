@@ -1,0 +1,80 @@
+#include "platform/directory.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/wildcard.h"
+
+namespace platform {
+
+namespace {
+
+struct CloseFolder {
+  void operator()(DIR* folder) const { closedir(folder); }
+};
+using Folder = std::unique_ptr<DIR, CloseFolder>;
+
+// Local time as an MS-DOS date and time; false outside the years 1980 to 2107.
+bool ToLocalDosStamp(std::time_t seconds, std::uint32_t& stamp) {
+  std::tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) return false;
+  const int year = local.tm_year + 1900;
+  if (year < 1980 || year > 2107) return false;
+  const auto date =
+      static_cast<std::uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  const auto time =
+      static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+  stamp = (date << 16) | time;
+  return true;
+}
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kFile;
+  return S_ISDIR(mode) ? EntryKind::kFolder : EntryKind::kOther;
+}
+
+}  // namespace
+
+ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEntry>& entries) {
+  const Folder folder(opendir("."));
+  if (!folder) return errno;
+  errno = 0;
+  while (const dirent* item = readdir(folder.get())) {
+    const std::string name = item->d_name;
+    DirectoryEntry entry;
+    if (name != "." && name != ".." && MatchesWildcard(name, pattern) && LookUpEntry(name, entry)) {
+      entries.push_back(std::move(entry));
+    }
+    errno = 0;
+  }
+  return errno;
+}
+
+bool LookUpEntry(const std::string& path, DirectoryEntry& entry) {
+  struct stat info {};
+  // A dangling link is listed like a file; opening it fails later.
+  if (stat(path.c_str(), &info) != 0 && lstat(path.c_str(), &info) != 0) return false;
+  entry.name = path.substr(path.rfind('/') + 1);
+  entry.size = static_cast<std::uint64_t>(info.st_size);
+  entry.kind = S_ISLNK(info.st_mode) ? EntryKind::kFile : KindOf(info.st_mode);
+  entry.attributes = entry.kind == EntryKind::kFolder ? kFolderAttribute : 0x20;
+  if ((info.st_mode & 0222) == 0) entry.attributes |= 0x01;
+  if (entry.name.starts_with('.')) entry.attributes |= kHiddenAttribute;
+  entry.dated = ToLocalDosStamp(info.st_mtime, entry.dos_stamp);
+  return true;
+}
+
+std::string WorkingFolder() {
+  std::string folder(PATH_MAX, '\0');
+  if (getcwd(folder.data(), folder.size()) == nullptr) return ".";
+  folder.resize(std::strlen(folder.c_str()));
+  return folder;
+}
+
+}  // namespace platform

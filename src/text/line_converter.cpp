@@ -1,0 +1,128 @@
+#include "text/line_converter.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr std::string_view kFsd = "FSD";
+
+bool HasLeadBytes(const platform::LeadByteSet& lead_bytes) {
+  return std::find(lead_bytes.begin(), lead_bytes.end(), true) != lead_bytes.end();
+}
+
+}  // namespace
+
+LineConverter::LineConverter(Conversion conversion) : conversion_(std::move(conversion)) {}
+
+std::size_t LineConverter::OutputCapacity(std::size_t input_size) const {
+  // Every byte may become CR LF; then the held bytes, the second line with
+  // its line end, and the slack of one 16-byte store.
+  return 2 * input_size + sizeof held_ + 2 + conversion_.second_line.size() + 2 + 16;
+}
+
+char* LineConverter::Convert(std::string_view input, char* out) {
+  if (input.empty()) return out;
+  saw_input_ = true;
+  char* const start = out;
+  out = std::copy_n(held_, held_size_, out);
+  held_size_ = 0;
+  out = ConvertLineEnds(input, out);
+  last_was_line_end_ = input.back() == '\r' || input.back() == '\n';
+  return conversion_.replace_fsd ? ReplaceFsd(start, out) : out;
+}
+
+char* LineConverter::Finish(char* out) {
+  out = std::copy_n(held_, held_size_, out);
+  held_size_ = 0;
+  return saw_input_ && !last_was_line_end_ ? EndLine(out) : out;
+}
+
+char* LineConverter::EndLine(char* out) {
+  *out++ = '\r';
+  *out++ = '\n';
+  if (!conversion_.insert_second_line) return out;
+  conversion_.insert_second_line = false;
+  out = std::copy(conversion_.second_line.begin(), conversion_.second_line.end(), out);
+  *out++ = '\r';
+  *out++ = '\n';
+  return out;
+}
+
+// A CR or LF ends a line, except the LF of a CR LF pair.
+char* LineConverter::ConvertLineEnds(std::string_view input, char* out) {
+  const char* at = input.data();
+  const char* const end = at + input.size();
+  const auto take_line_end = [&](char byte) {
+    const bool second_of_pair = byte == '\n' && after_cr_;
+    after_cr_ = byte == '\r';
+    if (!second_of_pair) out = EndLine(out);
+  };
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: a block without CR or LF is stored whole; else
+  // its bytes up to the first CR or LF are, and the scan goes on after it.
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  __m128i zeros = zero;
+  while (end - at >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(block, zero));
+    const auto ends = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+    const auto plain = ends == 0 ? 16 : std::countr_zero(ends);
+    if (plain != 0) after_cr_ = false;
+    at += plain;
+    out += plain;
+    if (plain < 16) take_line_end(*at++);
+  }
+  saw_zero_byte_ = saw_zero_byte_ || _mm_movemask_epi8(zeros) != 0;
+#endif
+  for (; at < end; ++at) {
+    if (*at == '\r' || *at == '\n') {
+      take_line_end(*at);
+    } else {
+      saw_zero_byte_ = saw_zero_byte_ || *at == '\0';
+      after_cr_ = false;
+      *out++ = *at;
+    }
+  }
+  return out;
+}
+
+// Replaces in [from, end) and holds back a tail that may begin an "FSD"
+// which the next chunk completes. Returns the new end.
+char* LineConverter::ReplaceFsd(char* from, char* end) {
+  const auto& lead_bytes = *conversion_.lead_bytes;
+  if (!HasLeadBytes(lead_bytes)) {
+    const std::string_view text(from, static_cast<std::size_t>(end - from));
+    for (auto at = text.find(kFsd); at != std::string_view::npos; at = text.find(kFsd, at + 3)) {
+      from[at + 2] = 'L';
+    }
+    held_size_ = text.ends_with("FS") ? 2 : text.ends_with('F') ? 1 : 0;
+  } else {
+    char* at = from;
+    for (; at < end; ++at) {
+      const auto left = static_cast<std::size_t>(end - at);
+      if (!trail_ && *at == 'F') {
+        if (left < 3 && kFsd.starts_with(std::string_view(at, left))) break;
+        if (left >= 3 && at[1] == 'S' && at[2] == 'D') {
+          at[2] = 'L';
+          at += 2;
+          continue;  // the rest begins after the occurrence: no second byte
+        }
+      }
+      trail_ = !trail_ && lead_bytes[static_cast<unsigned char>(*at)];
+    }
+    held_size_ = static_cast<std::size_t>(end - at);
+  }
+  std::copy(end - held_size_, end, held_);
+  return end - held_size_;
+}

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/whole_file_model.h"
+
+namespace {
+
+// Texts whose line ends, "FSD"s, double-byte characters and zero bytes meet
+// chunk edges in every way once the text is cut at every one or two places.
+const std::string kTexts[] = {
+    "",
+    "\r",
+    "A\n\rB\r\r\nC\r\nD",
+    "FSFSD FSDD\rFSD\n\x81" "FSD \x81\x81" "FSD\r\n",
+    "x\r\n%FSDAX24Y24*%\nX0125Y0250D01*\r\nM02*\r",
+    "0123456789abcdef\r\n0123456789abcde\r\r\n0123456789abcdefFSD\n\n",
+    std::string("G04\nT\0X\r\n", 9),
+};
+
+Conversion Gerber(const platform::LeadByteSet& lead_bytes) {
+  Conversion conversion;
+  conversion.replace_fsd = true;
+  conversion.lead_bytes = &lead_bytes;
+  return conversion;
+}
+
+Conversion Drill() {
+  Conversion conversion;
+  conversion.insert_second_line = true;
+  conversion.second_line = "INCH,LZ\n\r\nT01C0.0320\r\n";
+  return conversion;
+}
+
+TEST(LineConverter, ChunksGiveTheBytesOfTheWholeFile) {
+  platform::LeadByteSet lead_bytes{};
+  lead_bytes[0x81] = true;
+  const Conversion conversions[] = {Gerber(platform::kNoLeadBytes), Gerber(lead_bytes), Drill()};
+  for (const auto& conversion : conversions) {
+    for (const auto& text : kTexts) {
+      const auto whole = RewriteWholeFile(text, conversion);
+      const bool not_text = text.find('\0') != std::string::npos;
+      for (std::size_t first = 0; first <= text.size(); ++first) {
+        for (std::size_t second = 0; second <= text.size() - first; ++second) {
+          bool zero = false;
+          const auto chunked =
+              RewriteInChunks(text, conversion, std::vector<std::size_t>{first, second}, zero);
+          ASSERT_EQ(zero, not_text) << text;
+          if (!not_text) ASSERT_EQ(chunked, whole) << text << " cut at " << first << "+" << second;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
