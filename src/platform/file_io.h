@@ -18,8 +18,12 @@ struct FileStamp {
   std::uint64_t index = 0;
   std::uint64_t size = 0;
   std::int64_t write_time = 0;
-  bool operator==(const FileStamp&) const = default;
 };
+
+inline bool operator==(const FileStamp& a, const FileStamp& b) {
+  return a.volume == b.volume && a.index == b.index && a.size == b.size &&
+         a.write_time == b.write_time;
+}
 
 // The code Commit gives when the file changed after it was read.
 inline constexpr ErrorCode kChangedMeanwhile = -2;

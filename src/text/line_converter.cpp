@@ -100,29 +100,36 @@ char* LineConverter::ConvertLineEnds(std::string_view input, char* out) {
 // Replaces in [from, end) and holds back a tail that may begin an "FSD"
 // which the next chunk completes. Returns the new end.
 char* LineConverter::ReplaceFsd(char* from, char* end) {
-  const auto& lead_bytes = *conversion_.lead_bytes;
-  if (!HasLeadBytes(lead_bytes)) {
+  char* kept_end = end;
+  if (HasLeadBytes(*conversion_.lead_bytes)) {
+    kept_end = ReplaceFsdBetweenCharacters(from, end);
+  } else {
     const std::string_view text(from, static_cast<std::size_t>(end - from));
     for (auto at = text.find(kFsd); at != std::string_view::npos; at = text.find(kFsd, at + 3)) {
       from[at + 2] = 'L';
     }
-    held_size_ = text.ends_with("FS") ? 2 : text.ends_with('F') ? 1 : 0;
-  } else {
-    char* at = from;
-    for (; at < end; ++at) {
-      const auto left = static_cast<std::size_t>(end - at);
-      if (!trail_ && *at == 'F') {
-        if (left < 3 && kFsd.starts_with(std::string_view(at, left))) break;
-        if (left >= 3 && at[1] == 'S' && at[2] == 'D') {
-          at[2] = 'L';
-          at += 2;
-          continue;  // the rest begins after the occurrence: no second byte
-        }
-      }
-      trail_ = !trail_ && lead_bytes[static_cast<unsigned char>(*at)];
-    }
-    held_size_ = static_cast<std::size_t>(end - at);
+    kept_end -= text.ends_with("FS") ? 2 : text.ends_with('F') ? 1 : 0;
   }
-  std::copy(end - held_size_, end, held_);
-  return end - held_size_;
+  held_size_ = static_cast<std::size_t>(end - kept_end);
+  std::copy(kept_end, end, held_);
+  return kept_end;
+}
+
+// The same where an occurrence never starts on the second byte of a
+// double-byte character; the state of that rule goes on into the next chunk.
+char* LineConverter::ReplaceFsdBetweenCharacters(char* from, char* end) {
+  const auto& lead_bytes = *conversion_.lead_bytes;
+  for (char* at = from; at < end; ++at) {
+    const auto left = static_cast<std::size_t>(end - at);
+    if (!trail_ && *at == 'F') {
+      if (left < 3 && kFsd.starts_with(std::string_view(at, left))) return at;
+      if (left >= 3 && at[1] == 'S' && at[2] == 'D') {
+        at[2] = 'L';
+        at += 2;
+        continue;  // the rest begins after the occurrence: no second byte
+      }
+    }
+    trail_ = !trail_ && lead_bytes[static_cast<unsigned char>(*at)];
+  }
+  return end;
 }

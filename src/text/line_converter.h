@@ -46,6 +46,7 @@ class LineConverter {
   char* EndLine(char* out);
   char* ConvertLineEnds(std::string_view input, char* out);
   char* ReplaceFsd(char* from, char* end);
+  char* ReplaceFsdBetweenCharacters(char* from, char* end);
 
   Conversion conversion_;
   bool after_cr_ = false;  // the last byte converted was a CR
