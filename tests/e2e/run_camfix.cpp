@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdexcept>
@@ -13,10 +14,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "support/scratch_folder.h"
-
 namespace {
 
+constexpr std::size_t kConsoleBlock = 128;
+
+// For the parent's set-up only: the forked child never throws, it exits.
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
@@ -48,33 +50,33 @@ std::string ReadAndRemove(const std::string& path) {
   return bytes;
 }
 
+// What the child is started with, made before the fork. Camfix gets its three
+// standard handles and no other descriptor.
+struct ChildSetup {
+  std::vector<char*> argv;  // the command, ended by a null pointer
+  int input = -1;           // the input pipe's or the terminal's end
+  int output = -1;          // a pipe's write end or the terminal, when not a file
+};
+
 // Sets up the child's standard handles as `options` asks, then runs camfix.
-[[noreturn]] void RunChild(const RunOptions& options, int input, int terminal,
+// It never throws or returns: a failure ends the child with a code.
+[[noreturn]] void RunChild(const RunOptions& options, const ChildSetup& setup,
                            const std::string& out_file, const std::string& err_file) {
   if (chdir(options.folder.c_str()) != 0) _exit(120);
-  dup2(open(err_file.c_str(), O_WRONLY | O_CLOEXEC), STDERR_FILENO);
-  dup2(terminal >= 0 ? terminal : input, STDIN_FILENO);
-  int out = -1;
-  if (options.output == Output::kTerminal) out = terminal;
-  if (options.output == Output::kFile) out = open(out_file.c_str(), O_WRONLY);
-  if (options.output == Output::kNull) out = open("/dev/null", O_WRONLY);
-  if (options.output == Output::kBrokenPipe) {
-    int ends[2];
-    Check(pipe(ends) == 0, "pipe");
-    close(ends[0]);
-    out = ends[1];
+  int out = setup.output;
+  if (options.output == Output::kFile) out = open(out_file.c_str(), O_WRONLY | O_CLOEXEC);
+  if (options.output == Output::kNull) out = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (dup2(open(err_file.c_str(), O_WRONLY | O_CLOEXEC), STDERR_FILENO) < 0 ||
+      dup2(setup.input, STDIN_FILENO) < 0 || (out >= 0 && dup2(out, STDOUT_FILENO) < 0)) {
+    _exit(121);
   }
-  if (out >= 0) dup2(out, STDOUT_FILENO);
-  else close(STDOUT_FILENO);
+  if (out < 0) close(STDOUT_FILENO);
   if (options.close_input) close(STDIN_FILENO);
   if (options.errors_to_output) dup2(STDOUT_FILENO, STDERR_FILENO);
+  close_range(3, ~0U, 0);  // the terminal's, and what the test program inherited
   Limit(RLIMIT_FSIZE, options.file_size_limit);
   Limit(RLIMIT_AS, options.address_space_limit);
-  const std::string binary = CamfixBinary();
-  if (binary.ends_with(".exe")) {
-    execlp("wine", "wine", binary.c_str(), static_cast<char*>(nullptr));
-  }
-  execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+  execvp(setup.argv[0], setup.argv.data());
   _exit(127);
 }
 
@@ -87,21 +89,52 @@ std::string CamfixBinary() {
 
 CamfixProcess::CamfixProcess(const RunOptions& options)
     : out_file_(TempFile()), err_file_(TempFile()) {
+  std::vector<std::string> command = {CamfixBinary()};
+  if (command[0].ends_with(".exe")) command.insert(command.begin(), "wine");
+  command.insert(command.end(), options.arguments.begin(), options.arguments.end());
+  ChildSetup setup;
+  for (auto& word : command) setup.argv.push_back(word.data());
+  setup.argv.push_back(nullptr);
+
   int ends[2];
   Check(pipe2(ends, O_CLOEXEC) == 0, "pipe");
+  int output[2] = {-1, -1};
+  if (options.output == Output::kBrokenPipe || options.output == Output::kPipeLeftEarly) {
+    Check(pipe2(output, O_CLOEXEC) == 0, "pipe");
+  }
   int terminal = -1;
   if (options.output == Output::kTerminal) {
     Check(openpty(&terminal_, &terminal, nullptr, nullptr, nullptr) == 0, "openpty");
     MakeConsoleLike(terminal);
   }
+  setup.input = terminal >= 0 ? terminal : ends[0];
+  setup.output = terminal >= 0 ? terminal : output[1];
   pid_ = fork();
   Check(pid_ >= 0, "fork");
-  if (pid_ == 0) RunChild(options, ends[0], terminal, out_file_, err_file_);
-  close(ends[0]);
-  if (terminal >= 0) close(terminal);
+  if (pid_ == 0) RunChild(options, setup, out_file_, err_file_);
+  for (int fd : {ends[0], terminal, output[1]}) {
+    if (fd >= 0) close(fd);
+  }
+  if (options.output == Output::kBrokenPipe) close(output[0]);
   input_ = terminal_ >= 0 ? dup(terminal_) : ends[1];
   if (terminal_ >= 0) close(ends[1]);
-  Feed(options.input);
+
+  std::string rest;
+  if (options.output == Output::kPipeLeftEarly) {
+    const auto line_end = options.input.find('\n');
+    if (line_end != std::string::npos) rest = options.input.substr(line_end + 1);
+  }
+  Feed(options.input.substr(0, options.input.size() - rest.size()));
+  if (options.output == Output::kPipeLeftEarly) {
+    char block[kConsoleBlock];
+    pollfd ready{output[0], POLLIN, 0};
+    for (ssize_t got = 0; result_.out.size() < kConsoleBlock && poll(&ready, 1, 30'000) == 1 &&
+                          (got = read(output[0], block, kConsoleBlock - result_.out.size())) > 0;) {
+      result_.out.append(block, static_cast<std::size_t>(got));
+    }
+    close(output[0]);
+  }
+  Feed(rest);
   if (!options.keep_input_open && terminal_ < 0) {
     close(input_);
     input_ = -1;
@@ -132,15 +165,24 @@ bool CamfixProcess::HasEnded() {
   return true;
 }
 
+bool CamfixProcess::ReadTerminal(int milliseconds) {
+  pollfd ready{terminal_, POLLIN, 0};
+  if (terminal_ < 0 || poll(&ready, 1, milliseconds) != 1) return false;
+  char buffer[4096];
+  const auto got = read(terminal_, buffer, sizeof buffer);
+  if (got > 0) result_.out.append(buffer, static_cast<std::size_t>(got));
+  return got > 0;
+}
+
+// The terminal is read while camfix runs: it would block once the terminal's
+// buffer were full.
 RunResult CamfixProcess::Finish() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!HasEnded()) {
     if (std::chrono::steady_clock::now() > deadline) kill(pid_, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!ReadTerminal(5)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  char buffer[4096];
-  for (ssize_t got = 0; terminal_ >= 0 && (got = read(terminal_, buffer, sizeof buffer)) > 0;) {
-    result_.out.append(buffer, static_cast<std::size_t>(got));
+  while (ReadTerminal(0)) {
   }
   result_.out += ReadAndRemove(out_file_);
   result_.err = ReadAndRemove(err_file_);

@@ -2,21 +2,25 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
-// Runs the real camfix binary in a folder with chosen standard handles and
-// collects what it writes, byte for byte.
+// Runs the real camfix binary in a folder with chosen arguments and standard
+// handles and collects what it writes, byte for byte.
 
-enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe };
+// kPipeLeftEarly: a pipe whose reader takes the first 128 bytes (one console
+// block) and then closes it; the input after its first line is fed only then.
+enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe, kPipeLeftEarly };
 
 struct RunOptions {
-  std::string folder;
-  std::string input;              // bytes on standard input, a pipe closed after them
-  bool keep_input_open = false;   // leave the input pipe open for Feed()
-  bool close_input = false;       // start with standard input closed
-  Output output = Output::kFile;  // kTerminal puts standard input and output on a terminal
-  bool errors_to_output = false;  // standard error shares standard output's file
-  long file_size_limit = 0;       // bytes, 0 for none
-  long address_space_limit = 0;   // bytes, 0 for none
+  std::string folder;                  // the working folder camfix starts in
+  std::vector<std::string> arguments;  // after the program's name
+  std::string input;                   // bytes on standard input, a pipe closed after them
+  bool keep_input_open = false;        // leave the input pipe open for Feed()
+  bool close_input = false;            // start with standard input closed
+  Output output = Output::kFile;       // kTerminal puts standard input and output on a terminal
+  bool errors_to_output = false;       // standard error shares standard output's file
+  long file_size_limit = 0;            // bytes, 0 for none
+  long address_space_limit = 0;        // bytes, 0 for none
 };
 
 struct RunResult {
@@ -32,13 +36,21 @@ class CamfixProcess {
  public:
   explicit CamfixProcess(const RunOptions& options);
   ~CamfixProcess();
+  CamfixProcess(const CamfixProcess&) = delete;
+  CamfixProcess& operator=(const CamfixProcess&) = delete;
 
   void Feed(const std::string& bytes);
   bool HasEnded();
-  // Waits (at most 30 s, then kills) and collects everything.
+  pid_t Pid() const { return pid_; }
+  // Waits (at most 30 s, then kills) while it collects the terminal's output,
+  // and collects everything.
   RunResult Finish();
 
  private:
+  // Takes what the terminal holds, waiting at most `milliseconds` for it;
+  // false when there was nothing.
+  bool ReadTerminal(int milliseconds);
+
   pid_t pid_ = -1;
   int input_ = -1;
   int terminal_ = -1;  // the terminal's other side, when there is one
