@@ -137,8 +137,11 @@ void FlushOutput() {
 
 void CloseConsoleStreams() { FlushOutput(); }
 
+// An errno value that happens to equal a Windows code with words is shown as
+// its number: errno 5 is EIO, not a denied access.
 const char* InOutErrorMessage(std::int32_t code, char (&scratch)[32]) {
-  switch (code) {
+  const bool own_code = code >= 100 && code <= 106;
+  switch (own_code || platform::ErrorCodesAreWindows() ? code : 0) {
     case 2: return "File not found";
     case 3: return "Invalid filename";
     case 4: return "Too many open files";

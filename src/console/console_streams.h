@@ -55,7 +55,9 @@ void CloseConsoleStreams();
 // from the caller's place after the call.
 void CheckConsoleError();
 
-// The message EInOutError carries for `code`.
+// The message EInOutError carries for `code`: words for the streams' own
+// codes (100 to 106) and, where codes are Windows codes, for a few of those;
+// otherwise "I/O error <code>", composed in `scratch`.
 const char* InOutErrorMessage(std::int32_t code, char (&scratch)[32]);
 
 // Puts both streams back to their state at start-up; for tests.

@@ -31,6 +31,10 @@ IoResult ReadConsoleBytes(NativeHandle handle, char* buffer, std::uint32_t capac
 // One write of all `count` bytes; success means the platform took them.
 IoResult WriteConsoleBytes(NativeHandle handle, const char* bytes, std::uint32_t count);
 
+// Whether ErrorCode values are Windows system codes, a few of which have
+// words in EInOutError's message; errno values are always shown as numbers.
+bool ErrorCodesAreWindows();
+
 // Closes a handle that turned out unusable.
 void CloseNativeHandle(NativeHandle handle);
 

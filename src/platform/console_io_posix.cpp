@@ -55,6 +55,8 @@ IoResult WriteConsoleBytes(NativeHandle handle, const char* bytes, std::uint32_t
   return {true, done, 0};
 }
 
+bool ErrorCodesAreWindows() { return false; }
+
 void CloseNativeHandle(NativeHandle handle) { close(static_cast<int>(handle)); }
 
 }  // namespace platform

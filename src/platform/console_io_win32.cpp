@@ -42,6 +42,8 @@ IoResult WriteConsoleBytes(NativeHandle handle, const char* bytes, std::uint32_t
   return {false, 0, static_cast<ErrorCode>(GetLastError())};
 }
 
+bool ErrorCodesAreWindows() { return true; }
+
 void CloseNativeHandle(NativeHandle handle) { CloseHandle(AsHandle(handle)); }
 
 }  // namespace platform

@@ -55,4 +55,13 @@ TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
   close(ends[1]);
 }
 
+// errno values read as numbers (5 is EIO, no denied access); the streams' own
+// codes keep their words.
+TEST(ConsoleErrors, ErrnoValuesAreNumbersAndOwnCodesHaveWords) {
+  const std::pair<int, std::string> codes[] = {
+      {5, "I/O error 5"}, {2, "I/O error 2"}, {101, "Disk full"}, {105, "I/O error 105"}};
+  char scratch[32];
+  for (const auto& [code, text] : codes) EXPECT_EQ(InOutErrorMessage(code, scratch), text);
+}
+
 }  // namespace
