@@ -10,8 +10,11 @@ namespace platform {
 // back as error codes instead of ending the process.
 void MarkConsoleProgram();
 
-// Starts `file` in the working directory through the platform shell, without
-// waiting for it; a missing file or a failed start is ignored.
+// Starts the batch file `file` from the working folder through the platform
+// shell, without waiting for it; a missing file or a failed start is ignored.
+// On POSIX the name is matched in any letter case (the first such name in
+// byte order when there are several), and the script is run with the CR of
+// each CR LF line end taken out.
 void LaunchBatchFile(const char* file);
 
 // Ends the process with `code` at once.

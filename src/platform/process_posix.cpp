@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <memory>
 #include <spawn.h>
 #include <string>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +47,28 @@ class SpawnSetup {
   posix_spawnattr_t attributes_{};
 };
 
+struct CloseFolder {
+  void operator()(DIR* folder) const { closedir(folder); }
+};
+
+// The regular file of the working folder named `name` in any letter case;
+// empty when there is none. Names that differ only in case tie when letter
+// case is ignored, so of several the first in byte order is taken.
+std::string FindInAnyCase(const char* name) {
+  std::string found;
+  const std::unique_ptr<DIR, CloseFolder> folder(opendir("."));
+  if (folder == nullptr) return found;
+  while (const dirent* entry = readdir(folder.get())) {
+    struct stat info {};
+    if (strcasecmp(entry->d_name, name) == 0 &&
+        (found.empty() || std::strcmp(entry->d_name, found.c_str()) < 0) &&
+        stat(entry->d_name, &info) == 0 && S_ISREG(info.st_mode)) {
+      found = entry->d_name;
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 // The batch file runs detached in a session of its own, with the signals
@@ -52,8 +77,8 @@ class SpawnSetup {
 // background and ends at once, so it is nobody's zombie, and spawning borrows
 // the process instead of copying it, however much memory camfix holds.
 void LaunchBatchFile(const char* file) {
-  struct stat info {};
-  if (stat(file, &info) != 0 || !S_ISREG(info.st_mode)) return;
+  std::string batch_file = FindInAnyCase(file);
+  if (batch_file.empty()) return;
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(setup.Actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
@@ -68,8 +93,14 @@ void LaunchBatchFile(const char* file) {
   posix_spawnattr_setflags(setup.Attributes(), POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
   char shell_name[] = "sh";
   char command_option[] = "-c";
-  char command[] = "/bin/sh \"$0\" &";
-  std::string batch_file = file;
+  // With the batch file's name as $0, a background subshell reads the file
+  // line by line, drops the CR that ends a line, and runs the text; a last
+  // line without LF is kept as it is.
+  char command[] =
+      "(camfix_script=; "
+      "while IFS= read -r camfix_line; do camfix_script=\"$camfix_script${camfix_line%\r}\n\"; "
+      "done < \"$0\"; "
+      "eval \"$camfix_script$camfix_line\") &";
   char* const arguments[] = {shell_name, command_option, command, batch_file.data(), nullptr};
   pid_t shell = 0;
   if (posix_spawn(&shell, "/bin/sh", setup.Actions(), setup.Attributes(), arguments, environ) !=
@@ -107,6 +138,5 @@ void ProgramFileName(char* path, std::size_t capacity) {
 }
 
 const char* FileNameOf(const char* path) { return FileNameAfter(path, "/", kNoLeadBytes); }
-
 
 }  // namespace platform
