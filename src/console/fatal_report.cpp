@@ -14,9 +14,6 @@
 
 namespace {
 
-enum class ReportState { NotYetInService, InService, OutOfService };
-ReportState fatal_report_state = ReportState::NotYetInService;
-
 // The one out-of-memory error, made at start-up so that raising it needs no memory.
 EOutOfMemory* out_of_memory_error = nullptr;
 
@@ -63,14 +60,14 @@ std::string_view LocateFailure(std::uintptr_t address, char (&path)[kModulePathC
   throw std::bad_alloc();
 }
 
+// Nothing has been written yet, so the line goes straight to standard output.
 [[noreturn]] void WriteRuntimeErrorAndExit(int code) {
   char line[30];
   const auto length = ComposeRuntimeError(code, 0, line);
-  FlushOutput();
   const auto output = platform::StandardOutputHandle();
   platform::WriteConsoleBytes(output, line, static_cast<std::uint32_t>(length));
   platform::WriteConsoleBytes(output, "\r\n", 2);
-  NormalExit(code);
+  platform::ExitProcess(code);
 }
 
 void StartUp() {
@@ -79,7 +76,6 @@ void StartUp() {
   out_of_memory_error = &error;
   std::set_new_handler(RaiseOutOfMemory);
   platform::SystemLeadBytes();
-  fatal_report_state = ReportState::InService;
 }
 
 }  // namespace
@@ -110,7 +106,6 @@ std::size_t ComposeFatalReport(const Exception& error, std::uintptr_t address, c
 }
 
 void ReportFatalError(const Exception& error) {
-  if (fatal_report_state != ReportState::InService) platform::ExitProcess(1);
   char report[kReportCapacity];
   const auto length = ComposeFatalReport(error, error.FailureAddress(), report, sizeof report);
   try {
@@ -123,20 +118,21 @@ void ReportFatalError(const Exception& error) {
   const auto standard_error = platform::StandardErrorHandle();
   platform::WriteConsoleBytes(standard_error, report, static_cast<std::uint32_t>(length));
   platform::WriteConsoleBytes(standard_error, "\r\n", 2);
-  NormalExit(1);
+  NormalExit(1);  // nothing is held and nothing pending now, so it cannot raise
 }
 
 // Errors are C++ exceptions and end here. There is no step for an attached
 // debugger: a caught C++ exception has no platform record to hand to a
 // last-chance filter, and a debugger sees the throw anyway.
-void CatchUnhandledError(void (*body)()) {
+void CatchUnhandledError(void (*body)(int argc, char** argv), int argc, char** argv) {
   try {
     StartUp();
   } catch (const std::bad_alloc&) {
     WriteRuntimeErrorAndExit(203);
   }
   try {
-    body();
+    body(argc, argv);
+    NormalExit(0);
   } catch (const Exception& error) {
     ReportFatalError(error);
   } catch (const std::bad_alloc&) {
@@ -144,10 +140,7 @@ void CatchUnhandledError(void (*body)()) {
   } catch (const std::exception& error) {
     ReportFatalError(Exception(error.what()));
   }
-  NormalExit(0);
 }
-
-void TakeFatalReportOutOfService() { fatal_report_state = ReportState::OutOfService; }
 
 std::size_t ComposeRuntimeError(int code, std::uintptr_t address, char (&line)[30]) {
   return static_cast<std::size_t>(std::snprintf(line, sizeof line, "Runtime error %3d at %08lX",

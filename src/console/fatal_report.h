@@ -21,13 +21,11 @@ std::size_t ComposeFatalReport(const Exception& error, std::uintptr_t address, c
 // An error in the flush takes the place of `error`.
 [[noreturn]] void ReportFatalError(const Exception& error);
 
-// Runs the start-up and then `body`, the whole program, under the outermost
-// error handler.
-[[noreturn]] void CatchUnhandledError(void (*body)());
+// Runs the start-up and then `body`, the whole program, with the command line
+// under the outermost error handler; should `body` return, the orderly end
+// (NormalExit) follows with exit code 0.
+[[noreturn]] void CatchUnhandledError(void (*body)(int argc, char** argv), int argc, char** argv);
 
-// Takes the report out of service, as the orderly end does.
-void TakeFatalReportOutOfService();
-
-// The line written when memory runs out during start-up, before the report is
-// in service: "Runtime error 203 at 0040A1B2". Returns its length, 29.
+// The line written when memory runs out during start-up, before the report can
+// be made: "Runtime error 203 at 0040A1B2". Returns its length, 29.
 std::size_t ComposeRuntimeError(int code, std::uintptr_t address, char (&line)[30]);

@@ -2,7 +2,7 @@
 #include "console/main_sequence.h"
 #include "platform/process.h"
 
-int main() {
+int main(int argc, char** argv) {
   platform::MarkConsoleProgram();
-  CatchUnhandledError(RunMainSequence);
+  CatchUnhandledError(RunMainSequence, argc, argv);
 }

@@ -1,7 +1,7 @@
 #include "console/main_sequence.h"
 
+#include "console/command_line.h"
 #include "console/console_streams.h"
-#include "console/fatal_report.h"
 #include "platform/process.h"
 #include "repair/repair_run.h"
 
@@ -17,9 +17,7 @@ constexpr const char* kBanner[] = {
 };
 // clang-format on
 
-}  // namespace
-
-void RunMainSequence() {
+[[noreturn]] void RunDialogue() {
   for (const char* line : kBanner) {
     WriteLine(line);
     CheckConsoleError();
@@ -40,13 +38,19 @@ void RunMainSequence() {
   NormalExit(0);
 }
 
+}  // namespace
+
+void RunMainSequence(int argc, char** argv) {
+  if (const auto exit_code = FollowCommandLine(platform::ProgramArguments(argc, argv))) {
+    NormalExit(*exit_code);
+  }
+  RunDialogue();
+}
+
 void NormalExit(int exit_code) {
-  TakeFatalReportOutOfService();
   CloseConsoleStreams();
+  CheckConsoleError();
   platform::ExitProcess(exit_code);
 }
 
-void ImmediateExit(int exit_code) {
-  FlushOutput();
-  platform::ExitProcess(exit_code);
-}
+void ImmediateExit(int exit_code) { NormalExit(exit_code); }

@@ -1,15 +1,18 @@
 #pragma once
 
-// The program's whole dialogue: banner and prompt, the operator's answer, the
-// repair, the launch of gerber.bat, and the end.
+// The program's whole run: the command line, then the dialogue (banner and
+// prompt, the operator's answer, the repair, the launch of gerber.bat), and
+// the end.
 
-// Runs the dialogue and ends the process; does not return.
-[[noreturn]] void RunMainSequence();
+// Follows the command line, runs the dialogue when it asks for one, and ends
+// the process; does not return.
+[[noreturn]] void RunMainSequence(int argc, char** argv);
 
-// The orderly end: the fatal report goes out of service, held output is
-// handed to the platform, and the process ends with `exit_code`.
+// The orderly end: held output is handed to the platform and the process ends
+// with `exit_code`. When that hand-over, or any console operation before it,
+// has failed, EInOutError is raised instead, so no failure ends as success.
 [[noreturn]] void NormalExit(int exit_code);
 
-// The quick end after the answer q: held output is handed to the platform and
-// nothing else runs.
+// The end right after the answer q, without waiting for another line: the
+// same orderly end as NormalExit.
 [[noreturn]] void ImmediateExit(int exit_code);

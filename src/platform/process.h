@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -9,6 +11,18 @@ namespace platform {
 // are reported as text, never in a window, and console writes that fail come
 // back as error codes instead of ending the process.
 void MarkConsoleProgram();
+
+// The arguments after the program's name, as the platform spells names:
+// bytes on POSIX; UTF-8 on Windows, taken from the wide command line so that
+// no character is lost to the ANSI code page.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Makes `folder`, spelled as ProgramArguments gives it, the working folder;
+// false, with nothing changed, when it names no folder that can be entered.
+bool EnterFolder(const std::string& folder);
+
+// Whether "/?" asks for help, as it does on Windows.
+bool SlashQuestionMarkAsksForHelp();
 
 // Starts the batch file `file` from the working folder through the platform
 // shell, without waiting for it; a missing file or a failed start is ignored.

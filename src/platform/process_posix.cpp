@@ -23,6 +23,14 @@ void MarkConsoleProgram() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return {argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0)};
+}
+
+bool EnterFolder(const std::string& folder) { return chdir(folder.c_str()) == 0; }
+
+bool SlashQuestionMarkAsksForHelp() { return false; }
+
 namespace {
 
 // The attributes and file actions of one posix_spawn, released on destruction.

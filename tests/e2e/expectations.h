@@ -18,6 +18,17 @@ inline const std::string kBanner =
 
 inline const std::string kEnd = "hit any key to exit...\r\n";
 
+// What -h and --help write, and what stands before the reason for a refused
+// command line.
+inline const std::string kUsage =
+    "Usage: camfix [FOLDER]\r\n"
+    "Repairs the CAM files in FOLDER, or else in the working folder, and then\r\n"
+    "starts gerber.bat there: FSL for FSD in the Gerber files (*.g*), and an\r\n"
+    "INCH,LZ header with the tools of the drill report (*.inf) in the drill\r\n"
+    "files (*.drl).\r\n"
+    "  -h, --help  show this text (/? too on Windows)\r\n"
+    "  --version   show the version\r\n";
+
 // The file name the fatal report names the program by.
 inline std::string ModuleName() {
   const auto binary = CamfixBinary();
@@ -35,6 +46,7 @@ struct Platform {
   std::string batch_marker;   // `echo launched > marker` in gerber.bat: cmd keeps the space
   std::string odd_name;       // wine refuses names that are not UTF-8: ASCII only there
   bool short_names;           // "*.drl" also selects board.drl2 through its 8.3 name
+  bool slash_help;            // "/?" asks for the usage text
 };
 
 inline const Platform& ThisPlatform() {
@@ -45,7 +57,8 @@ inline const Platform& ThisPlatform() {
                                     .access_denied = "Permission denied",
                                     .batch_marker = "launched\n",
                                     .odd_name = "caf\xE9.gtl",
-                                    .short_names = false};
+                                    .short_names = false,
+                                    .slash_help = false};
   static const Platform wine{.wine = true,
                              .closed_output = 6,
                              .broken_pipe = 233,
@@ -53,7 +66,8 @@ inline const Platform& ThisPlatform() {
                              .access_denied = "Access denied",
                              .batch_marker = "launched \r\n",
                              .odd_name = "#1 (copy) & co.gtl",
-                             .short_names = true};
+                             .short_names = true,
+                             .slash_help = true};
   return CamfixBinary().ends_with(".exe") ? wine : linux_build;
 }
 
