@@ -1,69 +1,88 @@
 # The user interface of the camfix tree. `make demo` and `make test` are all a
-# newcomer needs; the other targets are for development.
+# newcomer needs; the other targets are for development. Builds and tests go
+# through the presets of CMakePresets.json: release (build/release), asan,
+# fuzz and windows. Only `make test` and `make demo` install what is missing.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-RELEASE := build/release
-WINDOWS := build/windows
-PACKAGE := build/package
-ASAN := build/asan
-FUZZ := build/fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build windows test demo bench prereqs clean package asan fuzz-build fuzz lint format
+# $(call need,COMMAND...): stops with a hint when a command is missing.
+need = @for c in $(1); do command -v $$c > /dev/null || \
+  { echo "make: $$c is missing (scripts/install-prereqs.sh installs it)" >&2; exit 1; }; done
+# build/release as configured, or first configured without the tests (which
+# would need GoogleTest): enough for the camfix binary alone.
+release_tree = @[ -f build/release/CMakeCache.txt ] || cmake --preset release -DCAMFIX_TESTS=OFF > /dev/null
+
+.PHONY: all build windows asan fuzz-build test demo bench package fuzz lint format clean
 
 all: build
 
-prereqs:
-	@scripts/install-prereqs.sh
-
 build:
-	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DCAMFIX_TESTS=ON > /dev/null
-	@cmake --build $(RELEASE) -j $(JOBS)
+	$(call need,cmake g++)
+	@cmake --preset release > /dev/null
+	@cmake --build --preset release -j $(JOBS)
 
 windows:
-	@cmake -S . -B $(WINDOWS) -DCMAKE_BUILD_TYPE=Release \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake > /dev/null
-	@cmake --build $(WINDOWS) -j $(JOBS)
+	$(call need,cmake i686-w64-mingw32-g++-posix)
+	@cmake --preset windows > /dev/null
+	@cmake --build --preset windows -j $(JOBS)
 
-# Unit and end-to-end tests and the camfix they run, under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
 asan:
-	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMFIX_SANITIZE=ON > /dev/null
-	@cmake --build $(ASAN) -j $(JOBS)
+	$(call need,cmake g++)
+	@cmake --preset asan > /dev/null
+	@cmake --build --preset asan -j $(JOBS)
 
-# The libFuzzer targets of tests/fuzz (clang).
 fuzz-build:
-	@cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCAMFIX_FUZZ=ON -DCAMFIX_TESTS=OFF > /dev/null
-	@cmake --build $(FUZZ) -j $(JOBS)
+	$(call need,cmake clang++)
+	@cmake --preset fuzz > /dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
 
-# Each fuzz target for FUZZ_SECONDS.
-fuzz: prereqs fuzz-build
-	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh $(FUZZ)
+# Everything, as CI runs it (.ci/run): every preset built, then CTest on the
+# release tree (unit, e2e, wine, gerbv, lint, package), the asan tree
+# (sanitizer) and the fuzz tree (fuzz, 15 s a target). Fails when any fails.
+test:
+	@scripts/install-prereqs.sh
+	@$(MAKE) --no-print-directory windows build asan fuzz-build
+	@failed=; for preset in release asan fuzz; do \
+	  echo "== ctest --preset $$preset"; \
+	  ctest --preset $$preset -j $(JOBS) || failed="$$failed $$preset"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "make test: tests failed in:$$failed" >&2; exit 1; fi
 
-lint: prereqs
-	@scripts/lint.sh
+demo:
+	@scripts/install-prereqs.sh --build
+	$(release_tree)
+	@cmake --build --preset release -j $(JOBS) --target camfix
+	@scripts/demo.sh build/release/camfix
+
+bench:
+	$(call need,cmake g++ hyperfine unix2dos /usr/bin/time)
+	$(release_tree)
+	@cmake --build --preset release -j $(JOBS) --target camfix
+	@bench/run.sh build/release/camfix
+
+# build/package: camfix_<version>_<arch>.deb and camfix-<version>-win32.zip.
+package: build windows
+	@cpack --preset release
+	@cpack --preset windows
+
+# Each fuzz target for FUZZ_SECONDS: the fuzz tests of CTest, run longer.
+fuzz:
+	$(call need,cmake clang++)
+	@cmake --preset fuzz -DCAMFIX_FUZZ_SECONDS=$(FUZZ_SECONDS) > /dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@ctest --preset fuzz -j $(JOBS)
+
+# clang-tidy and cppcheck: the lint tests of CTest.
+lint:
+	$(call need,cmake clang-tidy cppcheck)
+	@cmake --preset windows > /dev/null
+	@cmake --preset release > /dev/null
+	@ctest --preset release -L lint -j $(JOBS)
 
 format:
+	$(call need,clang-format)
 	@find src tests -name '*.cpp' -o -name '*.h' | xargs clang-format -i
-
-test: prereqs build windows asan fuzz-build
-	@scripts/run-tests.sh
-
-demo: prereqs
-	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DCAMFIX_TESTS=OFF > /dev/null
-	@cmake --build $(RELEASE) -j $(JOBS) --target camfix
-	@scripts/demo.sh $(RELEASE)/camfix
-
-bench: prereqs
-	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release > /dev/null
-	@cmake --build $(RELEASE) -j $(JOBS) --target camfix
-	@bench/run.sh $(RELEASE)/camfix
-
-package: prereqs windows
-	@cmake -S . -B $(PACKAGE) -DCMAKE_BUILD_TYPE=Release -DCAMFIX_TESTS=OFF \
-	  -DCAMFIX_WINDOWS_EXE=$(CURDIR)/$(WINDOWS)/camfix.exe > /dev/null
-	@cmake --build $(PACKAGE) -j $(JOBS) --target package windows_zip
 
 clean:
 	rm -rf build

@@ -1,26 +1,47 @@
-# Installation and packages for Linux builds (the Windows cross build installs
-# only camfix.exe). `cmake --install` puts camfix and its manual page camfix(1)
-# under the prefix. In a build folder configured for packaging (`make package`
-# uses build/package):
-#   package      CPack: camfix_<version>_<arch>.deb for Debian and Ubuntu
-#   windows_zip  camfix-<version>-win32.zip: CAMFIX_WINDOWS_EXE (the camfix.exe
-#                of `make windows`) and README-windows.txt
-# The version comes from project(); it shows in the package metadata, the
-# manual page and README-windows.txt, never on the console.
-if(WIN32)
-  return()
-endif()
-
-configure_file(${PROJECT_SOURCE_DIR}/man/camfix.1.in ${PROJECT_BINARY_DIR}/camfix.1 @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/camfix.1 DESTINATION share/man/man1)
-
-set(CPACK_GENERATOR DEB)
+# Installation and packages. CPack makes, from a Linux tree, the Debian
+# package camfix_<version>_<arch>.deb (camfix, its manual page, copyright and
+# changelog) and, from the Windows tree, camfix-<version>-win32.zip (camfix.exe
+# and README-windows.txt with CR LF line ends). `make package` runs both
+# (package presets release and windows); the package tests of the release tree
+# do the same and check the results. The version comes from project(); it
+# shows in the package metadata, the manual page and README-windows.txt, never
+# on the console.
 set(CPACK_PACKAGE_NAME camfix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Ivesmarch)
 set(CPACK_PACKAGE_CONTACT "Ivesmarch <camfix@ivesmarch.example>")
 set(CPACK_PACKAGE_HOMEPAGE_URL https://ivesmarch.example/camfix)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "repair a PCB design package's CAM output for the fab")
+
+if(WIN32)
+  install(TARGETS camfix RUNTIME DESTINATION .)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt.in
+    ${PROJECT_BINARY_DIR}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README-windows.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME camfix-${PROJECT_VERSION}-win32)
+  include(CPack)
+  return()
+endif()
+
+install(TARGETS camfix RUNTIME DESTINATION bin)
+
+# Debian wants the manual page and the changelog compressed with gzip -9n (no
+# name, no time stamp: the same bytes on every build).
+configure_file(${PROJECT_SOURCE_DIR}/man/camfix.1.in ${PROJECT_BINARY_DIR}/camfix.1 @ONLY)
+add_custom_command(OUTPUT camfix.1.gz changelog.gz
+  COMMAND gzip -9nkf camfix.1
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog
+  COMMAND gzip -9nf changelog
+  DEPENDS ${PROJECT_BINARY_DIR}/camfix.1 ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+  VERBATIM)
+add_custom_target(compressed_docs ALL DEPENDS camfix.1.gz changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/camfix.1.gz DESTINATION share/man/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+  DESTINATION share/doc/camfix)
+
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DESCRIPTION
   "camfix repairs the CAM output in the working folder so that fabrication
 software reads it right: Gerber files get FSL instead of FSD format
@@ -37,15 +58,18 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
 
-set(CAMFIX_WINDOWS_EXE ${PROJECT_SOURCE_DIR}/build/windows/camfix.exe
-  CACHE FILEPATH "camfix.exe for the Windows archive (make windows builds it)")
-set(zip_name camfix-${PROJECT_VERSION}-win32)
-configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt.in
-  ${PROJECT_BINARY_DIR}/${zip_name}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
-add_custom_target(windows_zip
-  COMMAND ${CMAKE_COMMAND} -E copy ${CAMFIX_WINDOWS_EXE} ${zip_name}/camfix.exe
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${zip_name}.zip --format=zip
-    ${zip_name}/camfix.exe ${zip_name}/README-windows.txt
-  COMMAND ${CMAKE_COMMAND} -E echo "windows_zip: ${PROJECT_BINARY_DIR}/${zip_name}.zip generated."
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-  VERBATIM)
+# The package tests (release tree): CPack makes the .deb here and the zip in
+# the Windows tree; the check runs lintian, installs the .deb into a scratch
+# root and looks into the zip.
+if(CAMFIX_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT CAMFIX_SANITIZE AND CAMFIX_WINDOWS_BUILD_DIR)
+  set(packages ${CMAKE_BINARY_DIR}/packages)
+  add_test(NAME package_deb
+    COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${packages})
+  add_test(NAME package_zip
+    COMMAND ${CMAKE_CPACK_COMMAND} --config ${CAMFIX_WINDOWS_BUILD_DIR}/CPackConfig.cmake -B ${packages})
+  add_test(NAME package_check
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/package/install_check.sh ${packages} ${PROJECT_VERSION})
+  set_tests_properties(package_deb package_zip PROPERTIES FIXTURES_SETUP packages RESOURCE_LOCK packages)
+  set_tests_properties(package_check PROPERTIES FIXTURES_REQUIRED packages)
+  set_tests_properties(package_deb package_zip package_check PROPERTIES LABELS package)
+endif()
