@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/wide_text_win32.h"
+
 namespace platform {
 
 namespace {
@@ -25,6 +27,18 @@ LeadByteSet ReadLeadBytes() {
   return GetCPInfo(AnsiCodePage(), &info) ? LeadBytesFromRanges(info.LeadByte) : kNoLeadBytes;
 }
 
+// `wide` in `code_page`; a character the code page cannot hold becomes its
+// default character ("?" for the ANSI code pages).
+std::string Narrowed(UINT code_page, std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const auto length = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(code_page, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(code_page, 0, wide.data(), length, text.data(), size, nullptr, nullptr);
+  return text;
+}
+
 }  // namespace
 
 const LeadByteSet& SystemLeadBytes() {
@@ -32,9 +46,21 @@ const LeadByteSet& SystemLeadBytes() {
   return lead_bytes;
 }
 
-// TODO(win32): UTF-8 to the ANSI code page, "?" for what it cannot hold.
-std::string ConsoleText(const std::string& name) { return name; }
+// The code page of the "A" file calls, so that a name shows as it did when
+// camfix listed folders through them.
+std::string ConsoleText(const std::string& name) { return Narrowed(CP_ACP, WideText(name)); }
 
 void ConvertToOem(char* text) { CharToOemA(text, text); }
+
+std::wstring WideText(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const auto length = static_cast<int>(utf8.size());
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
+  return wide;
+}
+
+std::string Utf8Text(std::wstring_view wide) { return Narrowed(CP_UTF8, wide); }
 
 }  // namespace platform
