@@ -1,19 +1,20 @@
-#include "platform/directory_listing.h"
+#include "platform/directory.h"
 
-#include <cstring>
-#include <vector>
+#include <iterator>
 
 #include <windows.h>
+
+#include "platform/wide_text_win32.h"
 
 namespace platform {
 
 namespace {
 
-// An open FindFirstFileA search, closed on destruction.
+// An open FindFirstFileW search, closed on destruction.
 class FindHandle {
  public:
-  FindHandle(const std::string& pattern, WIN32_FIND_DATAA& data)
-      : handle_(FindFirstFileA(pattern.c_str(), &data)) {}
+  FindHandle(const std::wstring& pattern, WIN32_FIND_DATAW& data)
+      : handle_(FindFirstFileW(pattern.c_str(), &data)) {}
   ~FindHandle() {
     if (IsOpen()) FindClose(handle_);
   }
@@ -21,70 +22,156 @@ class FindHandle {
   FindHandle& operator=(const FindHandle&) = delete;
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Next(WIN32_FIND_DATAA& data) { return FindNextFileA(handle_, &data) != 0; }
+  bool Next(WIN32_FIND_DATAW& data) { return FindNextFileW(handle_, &data) != 0; }
 
  private:
   HANDLE handle_;
 };
 
-std::uint64_t TicksOf(const FILETIME& time) {
-  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-}
+// A handle for no access at all, which reads nothing, blocks on nothing and
+// meets no sharing conflict; it follows links. Closed on destruction.
+class ProbeHandle {
+ public:
+  explicit ProbeHandle(const std::wstring& name)
+      : handle_(CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+  ~ProbeHandle() {
+    if (IsOpen()) CloseHandle(handle_);
+  }
+  ProbeHandle(const ProbeHandle&) = delete;
+  ProbeHandle& operator=(const ProbeHandle&) = delete;
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// What the platform tells of an entry.
+struct Facts {
+  DWORD attributes = 0;
+  std::uint64_t size = 0;
+  FILETIME write_time{};
+};
+
+std::uint64_t Joined(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
 
 // 2108-01-01 00:00 as a FILETIME: the first moment an MS-DOS date cannot hold.
 // Wine's FileTimeToDosDateTime wraps such years instead of failing.
 constexpr std::uint64_t kEndOfDosDates = 159992928000000000;
 
-PlatformEntry ToEntry(const WIN32_FIND_DATAA& data) {
-  PlatformEntry entry;
-  entry.name.assign(data.cFileName, strnlen(data.cFileName, MAX_PATH));
-  entry.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  entry.attributes = data.dwFileAttributes;
-  entry.write_time = static_cast<std::int64_t>(TicksOf(data.ftLastWriteTime));
-  return entry;
-}
-
-bool IsDotEntry(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
-}  // namespace
-
-std::unique_ptr<DirectoryListing> StartListing(const std::string& pattern, PlatformEntry& first,
-                                               ErrorCode& error) {
-  WIN32_FIND_DATAA data{};
-  FindHandle search(pattern, data);
-  if (!search.IsOpen()) {
-    error = static_cast<ErrorCode>(GetLastError());
-    return nullptr;
-  }
-  // The sweep ends at the last entry or at the first failure, whichever comes first.
-  std::vector<PlatformEntry> entries;
-  do {
-    if (!IsDotEntry(data.cFileName)) entries.push_back(ToEntry(data));
-  } while (search.Next(data));
-  return StartSnapshot(std::move(entries), ERROR_NO_MORE_FILES, first, error);
-}
-
-bool LookUpEntry(const std::string& path, PlatformEntry& entry) {
-  WIN32_FIND_DATAA data{};
-  if (!FindHandle(path, data).IsOpen()) return false;
-  entry = ToEntry(data);
-  return true;
-}
-
-bool ToLocalDosDateTime(std::int64_t write_time, std::uint32_t& stamp) {
-  const auto bits = static_cast<std::uint64_t>(write_time);
-  const FILETIME utc{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
+// The local time of `utc` as an MS-DOS date and time; false outside the years
+// 1980 to 2107.
+bool ToLocalDosStamp(const FILETIME& utc, std::uint32_t& stamp) {
   FILETIME local{};
-  FileTimeToLocalFileTime(&utc, &local);
   WORD date = 0;
   WORD time = 0;
-  if (TicksOf(local) >= kEndOfDosDates || !FileTimeToDosDateTime(&local, &date, &time)) {
+  if (!FileTimeToLocalFileTime(&utc, &local) ||
+      Joined(local.dwHighDateTime, local.dwLowDateTime) >= kEndOfDosDates ||
+      !FileTimeToDosDateTime(&local, &date, &time)) {
     return false;
   }
   stamp = (std::uint32_t{date} << 16) | time;
   return true;
+}
+
+// A name that the platform takes for a device (CON, NUL, COM1 ... with any
+// extension before Windows 11) resolves to "\\.\NAME".
+bool NamesDevice(const std::wstring& name) {
+  wchar_t full[16] = {};  // room for the longest, "\\.\CONOUT$"
+  const DWORD length = GetFullPathNameW(name.c_str(), std::size(full), full, nullptr);
+  return length < std::size(full) && std::wstring_view(full, length).starts_with(LR"(\\.\)");
+}
+
+// Under wine, a FIFO, socket or device node of the host lists as an empty
+// file: opened, it is no disk file, or (a socket) it cannot be opened or
+// described at all. A name gone meanwhile is left for the load to report.
+bool IsHostSpecial(const std::wstring& name) {
+  const ProbeHandle probe(name);
+  if (probe.IsOpen()) return GetFileType(probe.Get()) != FILE_TYPE_DISK;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  return GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data) == 0;
+}
+
+// A link's entry tells of the link: what it points to counts, a dangling one
+// stays a file. The link's own hidden and system bits are kept.
+void FollowLink(const std::wstring& name, Facts& facts) {
+  const ProbeHandle target(name);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!target.IsOpen() || !GetFileInformationByHandle(target.Get(), &info)) return;
+  const DWORD own = facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  facts = {info.dwFileAttributes | own, Joined(info.nFileSizeHigh, info.nFileSizeLow),
+           info.ftLastWriteTime};
+}
+
+EntryKind KindOf(const std::wstring& name, const Facts& facts) {
+  if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
+  if (NamesDevice(name)) return EntryKind::kOther;
+  if (facts.size == 0 && IsHostSpecial(name)) return EntryKind::kOther;
+  return EntryKind::kFile;
+}
+
+DirectoryEntry Describe(const std::wstring& name, Facts facts) {
+  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) FollowLink(name, facts);
+  DirectoryEntry entry;
+  entry.name = Utf8Text(name);
+  entry.size = facts.size;
+  entry.attributes = facts.attributes;
+  entry.kind = KindOf(name, facts);
+  entry.dated = ToLocalDosStamp(facts.write_time, entry.dos_stamp);
+  return entry;
+}
+
+DirectoryEntry EntryOf(const WIN32_FIND_DATAW& data) {
+  return Describe(
+      data.cFileName,
+      {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow), data.ftLastWriteTime});
+}
+
+bool IsDotEntry(const wchar_t* name) {
+  return std::wstring_view(name) == L"." || std::wstring_view(name) == L"..";
+}
+
+}  // namespace
+
+// FindFirstFileW matches the 8.3 short names as well: "*.drl" selects
+// board.drl2 through BOARD~1.DRL.
+ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEntry>& entries) {
+  WIN32_FIND_DATAW data{};
+  FindHandle search(WideText(pattern), data);
+  if (!search.IsOpen()) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES
+               ? 0
+               : static_cast<ErrorCode>(error);
+  }
+  do {
+    if (!IsDotEntry(data.cFileName)) entries.push_back(EntryOf(data));
+  } while (search.Next(data));
+  const DWORD end = GetLastError();
+  return end == ERROR_NO_MORE_FILES ? 0 : static_cast<ErrorCode>(end);
+}
+
+bool LookUpEntry(const std::string& path, DirectoryEntry& entry) {
+  const std::wstring name = WideText(path);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return false;
+  entry = Describe(name, {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow),
+                          data.ftLastWriteTime});
+  entry.name = path.substr(path.find_last_of("\\/") + 1);
+  return true;
+}
+
+std::string WorkingFolder() {
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  std::wstring folder(size, L'\0');
+  const DWORD length = GetCurrentDirectoryW(size, folder.data());
+  if (length == 0 || length >= size) return ".";
+  folder.resize(length);
+  return Utf8Text(folder);
 }
 
 }  // namespace platform
