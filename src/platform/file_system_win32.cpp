@@ -1,171 +1,28 @@
-#include "platform/file_io.h"
+#include "platform/file_system.h"
+
+#include <algorithm>
+#include <iterator>
 
 #include <windows.h>
 
-#include "platform/process.h"
+#include "platform/wide_text_win32.h"
 
 namespace platform {
 
 namespace {
 
-HANDLE AsHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
 ErrorCode LastError() { return static_cast<ErrorCode>(GetLastError()); }
-
-// At most this many bytes go in one ReadFile or WriteFile request.
-constexpr std::int64_t kRequestLimit = 1 << 30;
-
-DWORD RequestSize(std::int64_t rest) {
-  return static_cast<DWORD>(rest < kRequestLimit ? rest : kRequestLimit);
-}
-
-// Attributes for which the platform refuses to create a file anew.
-constexpr DWORD kUnreplaceable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
-
-// A handle from CreateFileA that lives for one check; closed on destruction.
-class ProbeHandle {
- public:
-  ProbeHandle(const std::string& path, DWORD access, DWORD share)
-      : handle_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-  ~ProbeHandle() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  ProbeHandle(const ProbeHandle&) = delete;
-  ProbeHandle& operator=(const ProbeHandle&) = delete;
-
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-// 0 when the file at `path` could be created anew now, else the code the
-// platform gives for it: read-only, hidden, system, a folder, open elsewhere.
-ErrorCode ReplaceRefusal(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
-  }
-  if ((attributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
-  const ProbeHandle exclusive(path, GENERIC_READ | GENERIC_WRITE, 0);
-  return exclusive.IsOpen() ? 0 : LastError();
-}
-
-// The folder part of `path`, "." for a bare name.
-std::string FolderOf(const std::string& path) {
-  const auto length = static_cast<std::size_t>(FileNameOf(path.c_str()) - path.c_str());
-  return length == 0 ? std::string(".") : path.substr(0, length);
-}
 
 }  // namespace
 
-ReadableFile::ReadableFile(const std::string& path) {
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error_ = LastError();
-    return;
-  }
-  handle_ = reinterpret_cast<NativeHandle>(handle);
-}
-
-ReadableFile::~ReadableFile() {
-  if (IsOpen()) CloseHandle(AsHandle(handle_));
-}
-
-std::int64_t ReadableFile::RemainingSize() {
-  LARGE_INTEGER here{};
-  LARGE_INTEGER end{};
-  const HANDLE handle = AsHandle(handle_);
-  const bool measured = SetFilePointerEx(handle, LARGE_INTEGER{}, &here, FILE_CURRENT) &&
-                        SetFilePointerEx(handle, LARGE_INTEGER{}, &end, FILE_END);
-  SetFilePointerEx(handle, here, nullptr, FILE_BEGIN);
-  return measured ? end.QuadPart - here.QuadPart : 0;
-}
-
-std::int64_t ReadableFile::Read(char* data, std::int64_t count) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const DWORD request = RequestSize(count - done);
-    DWORD got = 0;
-    if (!ReadFile(AsHandle(handle_), data + done, request, &got, nullptr) || got == 0) break;
-    done += got;
-  }
-  return done;
-}
-
-// The temporary file is cfxXXXX.tmp beside the file: a short name already, so
-// neither its long nor its short name contains ".g", ".inf" or ".drl".
-FileReplacement::FileReplacement(const std::string& path)
-    : path_(path), error_(ReplaceRefusal(path)) {
-  if (error_ != 0) return;
-  char temp[MAX_PATH];
-  if (GetTempFileNameA(FolderOf(path).c_str(), "cfx", 0, temp) == 0) {
-    error_ = LastError();
-    return;
-  }
-  temp_path_ = temp;
-  const HANDLE handle = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error_ = LastError();
-    Discard();
-    return;
-  }
-  handle_ = reinterpret_cast<NativeHandle>(handle);
-}
-
-FileReplacement::~FileReplacement() { Discard(); }
-
-void FileReplacement::Discard() {
-  if (IsOpen()) CloseHandle(AsHandle(handle_));
-  handle_ = kInvalidHandle;
-  if (!temp_path_.empty()) DeleteFileA(temp_path_.c_str());
-  temp_path_.clear();
-}
-
-bool FileReplacement::Write(const char* data, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const DWORD request = RequestSize(static_cast<std::int64_t>(count - done));
-    DWORD put = 0;
-    if (!WriteFile(AsHandle(handle_), data + done, request, &put, nullptr) || put != request) {
-      return false;
-    }
-    done += put;
-  }
-  return true;
-}
-
-// The new content takes the file's attributes that survive a rewrite (the
-// archive bit, which a rewrite sets, and the indexing bit).
-ErrorCode FileReplacement::Commit() {
-  ErrorCode error = 0;
-  if (!FlushFileBuffers(AsHandle(handle_))) error = LastError();
-  if (!CloseHandle(AsHandle(handle_)) && error == 0) error = LastError();
-  handle_ = kInvalidHandle;
-  const DWORD attributes = GetFileAttributesA(path_.c_str());
-  if (error == 0 && attributes != INVALID_FILE_ATTRIBUTES) {
-    SetFileAttributesA(temp_path_.c_str(),
-                       FILE_ATTRIBUTE_ARCHIVE | (attributes & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
-  }
-  if (error == 0 && !MoveFileExA(temp_path_.c_str(), path_.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = LastError();
-  }
-  if (error == 0) temp_path_.clear();
-  Discard();
-  return error;
-}
-
-// Empty when the full path does not fit 260 bytes.
 std::string FullPathName(const std::string& path) {
-  char full[MAX_PATH];
-  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  return length == 0 || length >= sizeof full ? std::string() : std::string(full, length);
+  const std::wstring name = WideText(path);
+  const DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return Utf8Text(full);
 }
 
 std::string SystemErrorText(ErrorCode code) {
@@ -176,26 +33,287 @@ std::string SystemErrorText(ErrorCode code) {
   return {text, length};
 }
 
-// A folder; a name that the platform takes for a device (CON, NUL, COM1 ...
-// with any extension before Windows 11), which resolves to "\\.\NAME"; or,
-// under wine, a FIFO, socket or device node of the host. A link to a file
-// counts as the file, and a missing entry is left for the load to report.
-bool IsSpecialEntry(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  const DWORD error = GetLastError();
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return true;
+}  // namespace platform
+
+namespace platform::sys {
+
+const ErrorCode kNoRoom = ERROR_DISK_FULL;
+
+namespace {
+
+HANDLE AsHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+NativeHandle AsNative(HANDLE handle) { return reinterpret_cast<NativeHandle>(handle); }
+
+std::uint64_t Joined(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// At most this many bytes go in one ReadFile or WriteFile request.
+constexpr std::size_t kRequestLimit = std::size_t{1} << 30;
+
+DWORD RequestSize(std::size_t count) { return static_cast<DWORD>(std::min(count, kRequestLimit)); }
+
+// A handle that lives for one check; closed on destruction.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedHandle() {
+    if (IsOpen()) CloseHandle(handle_);
   }
-  if (FullPathName(path).rfind(R"(\\.\)", 0) == 0) return true;
-  if (attributes == INVALID_FILE_ATTRIBUTES &&
-      (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-    return false;
-  }
-  // Opening for no access at all reads nothing, blocks on nothing and meets
-  // no sharing conflict.
-  const ProbeHandle probe(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  if (!probe.IsOpen()) return attributes == INVALID_FILE_ATTRIBUTES;
-  return GetFileType(probe.Get()) != FILE_TYPE_DISK;
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+HANDLE OpenExisting(const std::wstring& name, DWORD access, DWORD share, DWORD flags) {
+  return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-}  // namespace platform
+FileStamp ToStamp(const BY_HANDLE_FILE_INFORMATION& info) {
+  const auto& written = info.ftLastWriteTime;
+  return {info.dwVolumeSerialNumber, Joined(info.nFileIndexHigh, info.nFileIndexLow),
+          Joined(info.nFileSizeHigh, info.nFileSizeLow),
+          static_cast<std::int64_t>(Joined(written.dwHighDateTime, written.dwLowDateTime))};
+}
+
+// The folder part of `path` with its separator, "." for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+  const auto separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
+}
+
+// A new empty file cfxXXXX.tmp in `folder`: a short name already, so neither
+// its long nor its short name matches "*.g*", "*.inf" or "*.drl".
+bool MakeTempFile(const std::wstring& folder, std::wstring& name) {
+  wchar_t temp[MAX_PATH] = {};
+  if (GetTempFileNameW(folder.c_str(), L"cfx", 0, temp) == 0) return false;
+  name = temp;
+  return true;
+}
+
+// Attributes for which the platform refuses to create a file anew.
+constexpr DWORD kUnreplaceable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+
+// ReplaceFileW gives the new file the old one's access rights, attributes,
+// short name and streams, and fails rather than lose them. The old file goes
+// to a reserved backup name on the way, so that no failure leaves `path`
+// missing: where the new file could not take its place, the backup goes back.
+ErrorCode ReplaceKeepingIdentity(const std::wstring& path, const std::wstring& replacement) {
+  std::wstring backup;
+  if (!MakeTempFile(FolderOf(path), backup)) return LastError();
+  const ErrorCode error =
+      ReplaceFileW(path.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr)
+          ? 0
+          : LastError();
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+      !MoveFileExW(backup.c_str(), path.c_str(), 0)) {
+    return error;  // the old content stays under the backup name
+  }
+  DeleteFileW(backup.c_str());
+  return error;
+}
+
+// The path of the file or folder that `name` leads to, links followed, as
+// the platform spells it; empty when it cannot tell.
+std::wstring FinalPathOf(const std::wstring& name) {
+  const ScopedHandle file(OpenExisting(name, 0, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
+  if (!file.IsOpen()) return {};
+  const DWORD size = GetFinalPathNameByHandleW(file.Get(), nullptr, 0, FILE_NAME_NORMALIZED);
+  std::wstring path(size, L'\0');
+  const DWORD length =
+      GetFinalPathNameByHandleW(file.Get(), path.data(), size, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= size) return {};
+  path.resize(length);
+  return path;
+}
+
+// True when `path` is the file's own entry in its folder rather than a link
+// to a file elsewhere or under another name: ReplaceFileW would move a link's
+// target to the backup name (wine does). Both paths are resolved alike, so
+// mapped and substituted drives compare equal.
+bool IsOwnEntry(const std::wstring& path) {
+  std::wstring expected = FinalPathOf(FolderOf(path));
+  const std::wstring actual = FinalPathOf(path);
+  if (expected.empty() || actual.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += path.substr(path.find_last_of(L"\\/") + 1);
+  return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Codes of a volume that cannot do ReplaceFileW at all; both files keep
+// their names then.
+bool IsUnsupported(ErrorCode error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// A plain rename over the name, for such a volume or a link, which it
+// replaces and whose target it keeps. The new file takes the
+// attributes that survive a rewrite: archive, which a rewrite sets, and the
+// indexing bit.
+ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    SetFileAttributesW(replacement.c_str(),
+                       FILE_ATTRIBUTE_ARCHIVE | (attributes & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+  }
+  return MoveFileExW(replacement.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : LastError();
+}
+
+// Interruptions remove the temporary file named here. Fixed storage: the
+// console handler runs on a thread of its own and allocates nothing.
+wchar_t interrupted_temp[MAX_PATH] = {};
+
+// Held by camfix's thread while interruptions wait, and taken for good by the
+// console handler: an interruption waits for a hold to end, and once it has
+// the lock no hold begins again.
+SRWLOCK interruption_lock = SRWLOCK_INIT;
+int holds = 0;  // nested holds; camfix's thread only
+
+// Ctrl+C, Ctrl+Break, a closed console, logoff and shutdown all end the
+// process; the system's handler, next in line, does it.
+BOOL WINAPI RemoveTempAndEnd(DWORD /*event*/) {
+  AcquireSRWLockExclusive(&interruption_lock);  // never released
+  if (interrupted_temp[0] != L'\0') DeleteFileW(interrupted_temp);
+  return FALSE;
+}
+
+void CatchInterruptions() {
+  static bool caught = false;
+  if (!caught) caught = SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE) != 0;
+}
+
+}  // namespace
+
+NativeHandle OpenForReading(const std::string& path, ErrorCode& error) {
+  const HANDLE handle = OpenExisting(WideText(path), GENERIC_READ, FILE_SHARE_READ,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+  if (handle == INVALID_HANDLE_VALUE) error = LastError();
+  return AsNative(handle);
+}
+
+void CloseFile(NativeHandle handle) { CloseHandle(AsHandle(handle)); }
+
+bool StampOf(NativeHandle handle, FileStamp& stamp) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(AsHandle(handle), &info)) return false;
+  stamp = ToStamp(info);
+  return true;
+}
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+  const ScopedHandle file(OpenExisting(WideText(path), 0, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
+  return file.IsOpen() && StampOf(AsNative(file.Get()), stamp);
+}
+
+std::int64_t ReadSome(NativeHandle handle, char* buffer, std::size_t capacity, ErrorCode& error) {
+  DWORD got = 0;
+  if (ReadFile(AsHandle(handle), buffer, RequestSize(capacity), &got, nullptr)) return got;
+  const DWORD code = GetLastError();
+  if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;
+  error = static_cast<ErrorCode>(code);
+  return -1;
+}
+
+std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count, ErrorCode& error) {
+  DWORD put = 0;
+  if (WriteFile(AsHandle(handle), data, RequestSize(count), &put, nullptr)) return put;
+  error = LastError();
+  return -1;
+}
+
+void StartWriteback(NativeHandle /*handle*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+
+ErrorCode SyncFile(NativeHandle handle) {
+  return FlushFileBuffers(AsHandle(handle)) ? 0 : LastError();
+}
+
+// Windows always renames: ReplaceFileW keeps what a rename would lose.
+// Refused: read-only, hidden and system files, folders, and a file open
+// elsewhere, even for reading, as the replace would fail at the end.
+ErrorCode PlanReplacement(const std::string& path, ReplaceBy& how) {
+  const std::wstring name = WideText(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if ((attributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
+  const ScopedHandle exclusive(
+      OpenExisting(name, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL));
+  if (!exclusive.IsOpen()) return LastError();
+  how = ReplaceBy::kRename;
+  return 0;
+}
+
+// The file is made and registered while interruptions wait, so none can
+// leave it behind; it is shared for deletion, so that an interruption can
+// remove it while it is open.
+NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::string& name,
+                             ErrorCode& error) {
+  CatchInterruptions();
+  name.clear();
+  const InterruptionsHeld held;
+  std::wstring temp;
+  if (!MakeTempFile(FolderOf(WideText(path)), temp)) {
+    error = LastError();
+    return kInvalidHandle;
+  }
+  name = Utf8Text(temp);
+  RemoveOnInterruption(name);
+  const HANDLE handle = OpenExisting(temp, GENERIC_WRITE, FILE_SHARE_DELETE,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+  if (handle == INVALID_HANDLE_VALUE) error = LastError();
+  return AsNative(handle);
+}
+
+// ReplaceFileW carries the owner and access rights over.
+ErrorCode CopyOwnership(NativeHandle /*temp*/, const std::string& /*path*/) { return 0; }
+
+ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path) {
+  const bool closed = CloseHandle(AsHandle(temp)) != 0;
+  temp = kInvalidHandle;
+  if (!closed) return LastError();
+  const std::wstring replacement = WideText(name);
+  const std::wstring target = WideText(path);
+  const bool own_entry = IsOwnEntry(target);
+  ErrorCode error = own_entry ? ReplaceKeepingIdentity(target, replacement) : 0;
+  if (!own_entry || IsUnsupported(error)) error = MoveOver(target, replacement);
+  if (error == 0) RemoveOnInterruption({});
+  return error;
+}
+
+// Windows has no call that makes a folder's entries durable; NTFS logs them.
+ErrorCode SyncFolderOf(const std::string& /*path*/) { return 0; }
+
+ErrorCode OverwriteWith(NativeHandle /*temp*/, std::uint64_t /*size*/,
+                        const std::string& /*path*/) {
+  return ERROR_NOT_SUPPORTED;
+}
+
+void RemoveFile(const std::string& name) { DeleteFileW(WideText(name).c_str()); }
+
+// A name too long for the storage is not kept: cut, it could name another file.
+void RemoveOnInterruption(const std::string& name) {
+  const std::wstring wide = WideText(name);
+  const std::size_t length = wide.size() < std::size(interrupted_temp) ? wide.size() : 0;
+  const InterruptionsHeld held;
+  std::copy_n(wide.data(), length, interrupted_temp);
+  interrupted_temp[length] = L'\0';
+}
+
+InterruptionsHeld::InterruptionsHeld() {
+  if (holds++ == 0) AcquireSRWLockExclusive(&interruption_lock);
+}
+
+InterruptionsHeld::~InterruptionsHeld() {
+  if (--holds == 0) ReleaseSRWLockExclusive(&interruption_lock);
+}
+
+}  // namespace platform::sys
