@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "platform/code_page.h"
+#include "platform/wide_text_win32.h"
 
 namespace platform {
 
@@ -11,7 +12,9 @@ void MarkConsoleProgram() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 
-void LaunchBatchFile(const char* file) { ShellExecuteA(nullptr, "open", file, "", "", SW_SHOW); }
+void LaunchBatchFile(const char* file) {
+  ShellExecuteW(nullptr, L"open", WideText(file).c_str(), L"", L"", SW_SHOW);
+}
 
 void ExitProcess(int code) { ::ExitProcess(static_cast<UINT>(code)); }
 
