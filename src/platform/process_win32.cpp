@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include <memory>
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -11,6 +13,33 @@ namespace platform {
 void MarkConsoleProgram() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
+
+namespace {
+
+// CommandLineToArgvW's block goes back with LocalFree.
+struct FreeLocal {
+  void operator()(LPWSTR* block) const { LocalFree(block); }
+};
+
+}  // namespace
+
+// The C runtime's argv went through the ANSI code page; the wide command
+// line keeps every character.
+std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
+  int count = 0;
+  const std::unique_ptr<LPWSTR, FreeLocal> arguments(CommandLineToArgvW(GetCommandLineW(), &count));
+  std::vector<std::string> result;
+  for (int index = 1; arguments != nullptr && index < count; ++index) {
+    result.push_back(Utf8Text(arguments.get()[index]));
+  }
+  return result;
+}
+
+bool EnterFolder(const std::string& folder) {
+  return !folder.empty() && SetCurrentDirectoryW(WideText(folder).c_str()) != 0;
+}
+
+bool SlashQuestionMarkAsksForHelp() { return true; }
 
 void LaunchBatchFile(const char* file) {
   ShellExecuteW(nullptr, L"open", WideText(file).c_str(), L"", L"", SW_SHOW);
