@@ -46,7 +46,7 @@ undefined_tools() { # undefined_tools DRILLFILE COUNT: gerbv names COUNT undefin
   [ "$(grep -oE 'Tool [0-9]+ used without being defined' "$scratch/log" | sort -u | wc -l)" -eq "$2" ]
 }
 
-run_camfix() ( cd -- "$1" && printf '\n\n' | timeout 30 "$camfix" )
+run_camfix() ( cd -- "$1" && printf '\n\n' | "$camfix" )
 
 read_cleanly() { # read_cleanly FORMAT FILE...: no CRITICAL or WARNING, and an export
   local format=$1 f
