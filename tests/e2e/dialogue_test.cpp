@@ -39,8 +39,6 @@ TEST(Dialogue, RunsEndAsTheArgumentsAnswerAndHandlesSay) {
   // clang-format off
   const Case cases[] = {
       {"AnyAnswerEchoesItsFirstByte", {.input = "abc\r\n\r\n"}, {}, 0, kBanner + "a\r\n" + kEnd},
-      {"EndOfInputEchoes26", {}, {}, 0, kBanner + "\x1a\r\n" + kEnd},
-      {"BareCrIsEchoed", {.input = "\r\n\r\n"}, {}, 0, kBanner + "\r\r\n" + kEnd},
       {"AnswerQEndsWithoutWaitingAndLosesNoOutput",
        {.input = "quit\n", .keep_input_open = true}, {}, 0, kBanner + "q\r\n" + kEnd},
       {"TerminalGetsCrForABareEnter", {.input = "\n\n", .output = Output::kTerminal}, {}, 0,

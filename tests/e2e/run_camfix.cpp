@@ -119,13 +119,10 @@ CamfixProcess::CamfixProcess(const RunOptions& options)
   input_ = terminal_ >= 0 ? dup(terminal_) : ends[1];
   if (terminal_ >= 0) close(ends[1]);
 
-  std::string rest;
-  if (options.output == Output::kPipeLeftEarly) {
-    const auto line_end = options.input.find('\n');
-    if (line_end != std::string::npos) rest = options.input.substr(line_end + 1);
-  }
-  Feed(options.input.substr(0, options.input.size() - rest.size()));
-  if (options.output == Output::kPipeLeftEarly) {
+  const bool leaves_early = options.output == Output::kPipeLeftEarly;
+  const auto first_line = leaves_early ? options.input.find('\n') + 1 : options.input.size();
+  Feed(options.input.substr(0, first_line));
+  if (leaves_early) {
     char block[kConsoleBlock];
     pollfd ready{output[0], POLLIN, 0};
     for (ssize_t got = 0; result_.out.size() < kConsoleBlock && poll(&ready, 1, 30'000) == 1 &&
@@ -134,7 +131,7 @@ CamfixProcess::CamfixProcess(const RunOptions& options)
     }
     close(output[0]);
   }
-  Feed(rest);
+  Feed(options.input.substr(first_line));
   if (!options.keep_input_open && terminal_ < 0) {
     close(input_);
     input_ = -1;
