@@ -39,9 +39,14 @@ char* LineConverter::Convert(std::string_view input, char* out) {
 }
 
 char* LineConverter::Finish(char* out) {
+  char* const start = out;
   out = std::copy_n(held_, held_size_, out);
   held_size_ = 0;
-  return saw_input_ && !last_was_line_end_ ? EndLine(out) : out;
+  if (saw_input_ && !last_was_line_end_) out = EndLine(out);
+  if (conversion_.replace_fsd) out = ReplaceFsd(start, out);
+  out = std::copy_n(held_, held_size_, out);
+  held_size_ = 0;
+  return out;
 }
 
 char* LineConverter::EndLine(char* out) {
