@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <thread>
 
 #include "e2e/expectations.h"
@@ -9,22 +8,6 @@
 #include "support/scratch_folder.h"
 
 namespace {
-
-using Files = std::map<std::string, std::string>;
-
-// One run of camfix in the work folder, or, when the first argument names the
-// work folder ("{work}"), from an empty folder that must stay empty.
-struct Case {
-  const char* name;
-  RunOptions options;  // the folder is the test's
-  Files before;        // the work folder's files
-  int exit_code = 0;
-  std::string out;
-  std::string err;  // with exit code 1 the message line of a report of `error`
-  Files changes;    // the work folder's new and changed files afterwards
-  const char* error = "EInOutError";
-  bool wine = true;  // the row holds for camfix.exe under wine as well
-};
 
 const Files kBoard = {{"board.gtl", "FSD\n"}};
 const Files kRepaired = {{"board.gtl", "FSL\r\n"}};
@@ -37,7 +20,7 @@ TEST(Dialogue, RunsEndAsTheArgumentsAnswerAndHandlesSay) {
   const std::string refused = kUsage + "camfix: cannot enter the folder \"";
   const std::string launched = "echo launched > marker\n";
   // clang-format off
-  const Case cases[] = {
+  const Row rows[] = {
       {"AnyAnswerEchoesItsFirstByte", {.input = "abc\r\n\r\n"}, {}, 0, kBanner + "a\r\n" + kEnd},
       {"AnswerQEndsWithoutWaitingAndLosesNoOutput",
        {.input = "quit\n", .keep_input_open = true}, {}, 0, kBanner + "q\r\n" + kEnd},
@@ -81,45 +64,8 @@ TEST(Dialogue, RunsEndAsTheArgumentsAnswerAndHandlesSay) {
        "EStringListError"},
   };
   // clang-format on
-  for (const auto& run : cases) {
-    if (platform.wine && !run.wine) continue;
-    SCOPED_TRACE(run.name);
-    ScratchFolder start, work;
-    for (const auto& [name, bytes] : run.before) work.Write(name, bytes);
-    auto options = run.options;
-    for (auto& argument : options.arguments) {
-      if (argument == "{work}") argument = ReportedPath(work.Path());
-    }
-    const bool from_start = !run.options.arguments.empty() && run.options.arguments[0] == "{work}";
-    options.folder = from_start ? start.Path() : work.Path();
-    auto result = RunCamfix(options);
-    // gerber.bat runs detached: its marker is waited for, or, when it must
-    // not come, given half a second to show up anyway.
-    const bool marked = run.changes.contains("marker");
-    const int waits = marked ? 500 : run.before.contains("gerber.bat") ? 50 : 0;
-    for (int tries = 0; tries < waits && work.Read("marker").empty(); ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (options.errors_to_output) {
-      result.err = result.out.substr(std::min(run.out.size(), result.out.size()));
-      result.out.resize(result.out.size() - result.err.size());
-    }
-    EXPECT_EQ(result.out, run.out);
-    if (run.exit_code == 1 && result.exit_code == 1) {
-      ExpectReport(result, run.error, run.err);
-    } else {
-      EXPECT_EQ(result.exit_code, run.exit_code);
-      EXPECT_EQ(result.err, run.err);
-    }
-    auto after = run.changes;
-    after.insert(run.before.begin(), run.before.end());
-    std::string names;
-    for (const auto& [name, bytes] : after) {
-      EXPECT_EQ(work.Read(name), bytes) << name;
-      names += name + " ";
-    }
-    EXPECT_EQ(work.Listing(), names);
-    EXPECT_EQ(start.Listing(), "");
+  for (const auto& row : rows) {
+    if (!platform.wine || row.wine) CheckRow(row);
   }
 }
 

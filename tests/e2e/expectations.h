@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "e2e/run_camfix.h"
+#include "support/scratch_folder.h"
 
 // What every run writes before the repair starts.
 inline const std::string kBanner =
@@ -88,4 +93,90 @@ inline void ExpectReport(const RunResult& result, const std::string& error_class
   const auto first_end = result.err.find("\r\n") + 2;
   EXPECT_TRUE(std::regex_match(result.err.substr(0, first_end), form)) << result.err;
   EXPECT_EQ(result.err.substr(first_end), message_line + "\r\n\r\n");
+}
+
+using Files = std::map<std::string, std::string>;
+
+// One run of camfix and all it must leave behind. The run starts in the work
+// folder, or, when the first argument names it ("{work}"), in an empty folder
+// that must stay empty.
+struct Row {
+  const char* name;
+  RunOptions options;  // the folder is the row's own
+  Files before;        // the work folder's files; "sub/x" lies in a subfolder
+  int exit_code = 0;
+  std::string out;
+  std::string err;  // with exit code 1: the message line of a report of `error`
+  Files changes;    // new and changed files afterwards; other new files fail the row
+  const char* error = "EInOutError";
+  bool wine = true;  // the row holds for camfix.exe under wine as well
+  void (*arrange)(const std::string& work) = nullptr;  // links, modes, dates, odd entries
+};
+
+// The console of a run answered with Enter twice whose repair wrote `lines`.
+inline std::string Repaired(const std::string& lines) { return kBanner + "\n\r\n" + lines + kEnd; }
+
+inline std::string GerberLines(const std::string& name, long size) {
+  return "File name = " + name + "\r\nFile size = " + std::to_string(size) +
+         "\r\nprocessing...\r\n";
+}
+
+// The regular files of a folder, sorted, each followed by a blank.
+inline std::string RegularFiles(const std::string& folder) {
+  std::map<std::string, bool> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.is_regular_file() && !entry.is_symlink()) names[entry.path().filename()] = true;
+  }
+  std::string listing;
+  for (const auto& [name, regular] : names) listing += name + " ";
+  return listing;
+}
+
+inline std::string WithFolder(std::string text, const std::string& folder) {
+  for (auto at = text.find("{work}"); at != std::string::npos; at = text.find("{work}")) {
+    text.replace(at, 6, ReportedPath(folder));
+  }
+  return text;
+}
+
+inline void CheckRow(const Row& row) {
+  SCOPED_TRACE(row.name);
+  ScratchFolder start, work;
+  for (const auto& [name, bytes] : row.before) {
+    std::filesystem::create_directories(std::filesystem::path(work / name).parent_path());
+    work.Write(name, bytes);
+  }
+  if (row.arrange != nullptr) row.arrange(work.Path());
+  auto options = row.options;
+  for (auto& argument : options.arguments) argument = WithFolder(argument, work.Path());
+  const bool from_start = !row.options.arguments.empty() && row.options.arguments[0] == "{work}";
+  options.folder = from_start ? start.Path() : work.Path();
+  auto result = RunCamfix(options);
+  // gerber.bat runs detached: its marker is waited for, or, when it must not
+  // come, given half a second to show up anyway.
+  const int waits = row.changes.contains("marker") ? 500 : row.before.contains("gerber.bat") ? 50 : 0;
+  for (int tries = 0; tries < waits && work.Read("marker").empty(); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (options.errors_to_output) {
+    result.err = result.out.substr(std::min(row.out.size(), result.out.size()));
+    result.out.resize(result.out.size() - result.err.size());
+  }
+  EXPECT_TRUE(result.out == row.out) << result.out.substr(0, 2000);
+  const auto err = WithFolder(row.err, work.Path());
+  if (row.exit_code == 1 && result.exit_code == 1) {
+    ExpectReport(result, row.error, err);
+  } else {
+    EXPECT_EQ(result.exit_code, row.exit_code);
+    EXPECT_EQ(result.err, err);
+  }
+  auto after = row.changes;
+  after.insert(row.before.begin(), row.before.end());
+  std::string names;
+  for (const auto& [name, bytes] : after) {
+    EXPECT_TRUE(work.Read(name) == bytes) << name;
+    if (name.find('/') == std::string::npos) names += name + " ";
+  }
+  EXPECT_EQ(RegularFiles(work.Path()), names);
+  EXPECT_EQ(start.Listing(), "");
 }

@@ -1,156 +1,132 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "e2e/expectations.h"
-#include "e2e/run_camfix.h"
-#include "support/scratch_folder.h"
 
 namespace {
 
-using Files = std::map<std::string, std::string>;
+namespace fs = std::filesystem;
 
+const RunOptions kEnter = {.input = "\n\n"};
 const std::string kReport =
     "Drill report\r\n\r\nT-Code   Size\r\nT01      .0320\r\nT02      .0400\r\n-------\r\n";
 const std::string kToolTable = "\nT01C0.0320\r\nT02C0.0400\r\n";
+const std::string kOtherReport = "T-Code   Size\r\nT07      .1250\r\n----\r\n";
+const std::string kFsd = "%FSDAX24Y24*%\n", kFsl = "%FSLAX24Y24*%\r\n";
 
-struct Scenario {
-  const char* name;
-  Files before;
-  Files after;          // every file afterwards; names not listed must have gone
-  std::string console;  // what follows the banner and the echo
-};
+void Epoch(const std::string& work) {
+  const timeval epoch[2] = {{0, 0}, {0, 0}};
+  for (const auto& entry : fs::directory_iterator(work)) utimes(entry.path().c_str(), epoch);
+}
 
-class RepairTest : public ::testing::TestWithParam<Scenario> {};
+// Folders, a FIFO, a socket and hidden files: none of them is opened.
+void OddEntries(const std::string& work) {
+  fs::create_directory(work + "/old.gbr");
+  fs::create_directory(work + "/x.drl");
+  mkfifo((work + "/pipe.gtl").c_str(), 0644);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  (work + "/sock.gtl").copy(address.sun_path, sizeof address.sun_path - 1);
+  bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  close(sock);
+}
 
-TEST_P(RepairTest, RewritesEveryFileAndReportsItOnTheConsole) {
+void LinkToSubfolder(const std::string& work) { symlink("sub/target", (work + "/link.gtl").c_str()); }
+void Dangling(const std::string& work) { symlink("nowhere", (work + "/dangling.gtl").c_str()); }
+void ReadOnly(const std::string& work) { chmod((work + "/ro.gtl").c_str(), 0444); }
+
+TEST(Repair, EveryFileIsRewrittenAndReportedOnTheConsole) {
+  const auto& platform = ThisPlatform();
+  const std::string long_name = std::string(240, 'n') + ".gtl";
+  const std::string long_line = std::string(3'000'000, 'D') + "FSD";
+  // clang-format off
+  const Row rows[] = {
+      {"Empty", kEnter, {}, 0, Repaired("")},
+      {"TypicalBoard", kEnter,
+       {{"board.GTL", "G04 top*\n%FSDAX24Y24*%\nFSFSD FSDD fsd\nX1Y1D01*"}, {"board.inf", kReport},
+        {"board.drl", "A\nB\rC\r\n"}}, 0,
+       Repaired(GerberLines("board.GTL", 46) + "processing...\r\n" + kToolTable +
+                "\r\nprocessing .drl file\r\n"), "",
+       {{"board.GTL", "G04 top*\r\n%FSLAX24Y24*%\r\nFSFSL FSLD fsd\r\nX1Y1D01*\r\n"},
+        {"board.drl", "A\r\nINCH,LZ\n\r" + kToolTable + "\r\nB\r\nC\r\n"}}},
+      {"LastReportWinsAndEveryDrillFileGetsIt", kEnter,
+       {{"a.inf", kReport}, {"b.inf", kOtherReport}, {"a.drl", "M48\r\n%\r\n"},
+        {"b.drl", "M48\r\n%\r\n"}}, 0,
+       Repaired("processing...\r\n" + kToolTable + "\r\nprocessing...\r\n\nT07C0.1250\r\n\r\n"
+                "processing .drl file\r\nprocessing .drl file\r\n"), "",
+       {{"a.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"},
+        {"b.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"}}},
+      {"ReportWithoutHeadingGivesNoTable", kEnter,  // and a one-line drill file
+       {{"r.inf", "just some text that is long enough\r\n----\r\n"}, {"d.drl", "M48"}}, 0,
+       Repaired("processing...\r\n\r\nprocessing .drl file\r\n"), "",
+       {{"d.drl", "M48\r\nINCH,LZ\n\r\r\n"}}},
+      {"NotTextIsLeftAlone", kEnter,
+       {{"logo.gif", std::string("GIF89a\0FSD", 10)}, {"t.inf", std::string("T-Code   Size\0", 14)}},
+       0, Repaired("File name = logo.gif\r\nFile size = 10\r\n"
+                   "not a text file, left unchanged: logo.gif\r\n"
+                   "not a text file, left unchanged: t.inf\r\n")},
+      {"OddEntriesArePassedOver", kEnter, {{".gitignore", "x.g\n"}, {".hidden.drl", "M48\n"}}, 0,
+       Repaired(""), "", {}, "", true, OddEntries},
+      {"FilesDatedBefore1980AreSkippedByTheDrillPassesOnly", kEnter,
+       {{"old.gtl", "FSD\n"}, {"old.inf", kReport}, {"old.drl", "M48\n"}}, 0,
+       Repaired(GerberLines("old.gtl", 4)), "", {{"old.gtl", "FSL\r\n"}}, "", true, Epoch},
+      {"OddNamesAndALongSingleLine", kEnter,
+       {{" spaced out.gtl", kFsd}, {"-dash.gtl", kFsd}, {"caf\xC3\xA9.gtl", kFsd},
+        {"\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", kFsd}, {long_name, kFsd},
+        {"board.drl2", "M48\n"}, {"one.gbr", long_line}}, 0,
+       Repaired(GerberLines(" spaced out.gtl", 14) + GerberLines("-dash.gtl", 14) +
+                GerberLines(platform.wine ? "caf\xE9.gtl" : "caf\xC3\xA9.gtl", 14) +
+                GerberLines(long_name, 14) + GerberLines("one.gbr", 3'000'003) +
+                GerberLines(platform.wine ? "?????.gtl" : "\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", 14) +
+                (platform.short_names ? "processing .drl file\r\n" : "")), "",
+       {{" spaced out.gtl", kFsl}, {"-dash.gtl", kFsl}, {"caf\xC3\xA9.gtl", kFsl},
+        {"\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", kFsl}, {long_name, kFsl},
+        {"board.drl2", platform.short_names ? "M48\r\nINCH,LZ\n\r\r\n" : "M48\n"},
+        {"one.gbr", long_line.substr(0, 3'000'002) + "L\r\n"}}},
+      {"LinkIsReplacedByAFileAndItsTargetKept", kEnter, {{"sub/target", "FSD\n"}}, 0,
+       Repaired(GerberLines("link.gtl", 4)), "", {{"link.gtl", "FSL\r\n"}}, "", false,
+       LinkToSubfolder},
+      {"DanglingLinkFailsToOpen", kEnter, {}, 1, kBanner + "\n\r\n",
+       "Cannot open file \"{work}/dangling.gtl\". No such file or directory.", {}, "EFOpenError",
+       false, Dangling},
+      {"EmptyDrillFileEndsTheRunAfterEarlierFilesWereRepaired", kEnter,
+       {{"a.gtl", "%FSDAX24Y24*%\n"}, {"z.drl", ""}}, 1,
+       kBanner + "\n\r\n" + GerberLines("a.gtl", 14) + "processing .drl file\r\n",
+       "List index out of bounds (1).", {{"a.gtl", kFsl}}, "EStringListError"},
+      {"ReadOnlyFileIsRefusedAndKept", kEnter, {{"ro.gtl", "FSD\n"}}, 1,
+       kBanner + "\n\r\n" + GerberLines("ro.gtl", 4),
+       "Cannot create file \"{work}" + std::string(platform.wine ? "\\" : "/") + "ro.gtl\". " +
+           platform.access_denied + ".", {}, "EFCreateError", true, ReadOnly},
+      // The file grows by its CR LF beyond the limit (wine dies of SIGXFSZ).
+      {"FailedWriteKeepsTheOriginalAndLeavesNoTemporaryFile",
+       {.input = "\n\n", .file_size_limit = 301}, {{"big.gtl", std::string(300, 'x')}}, 1,
+       kBanner + "\n\r\n" + GerberLines("big.gtl", 300),
+       "Stream write error.", {}, "EWriteError", false},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    if (!platform.wine || row.wine) CheckRow(row);
+  }
+}
+
+// ".gitattributes" matches "*.g*": only being hidden keeps it out.
+TEST(Repair, SampleBoardIsRepairedAndItsDotFileLeftAlone) {
   ScratchFolder folder;
-  for (const auto& [name, bytes] : GetParam().before) folder.Write(name, bytes);
+  fs::copy(fs::path(__FILE__).parent_path() / "../../examples/board", folder.Path());
+  fs::remove(folder / "gerber.bat");
   const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(result.out, kBanner + "\n\r\n" + GetParam().console + kEnd);
-  std::string names;
-  for (const auto& [name, bytes] : GetParam().after) {
-    EXPECT_EQ(folder.Read(name), bytes) << name;
-    names += name + " ";
-  }
-  EXPECT_EQ(folder.Listing(), names);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Folders, RepairTest,
-    ::testing::Values(
-        Scenario{"Empty", {}, {}, ""},
-        Scenario{"TypicalBoard",
-                 {{"board.GTL", "G04 top*\n%FSDAX24Y24*%\nFSFSD FSDD fsd\nX1Y1D01*"},
-                  {"board.inf", kReport},
-                  {"board.drl", "A\nB\rC\r\n"}},
-                 {{"board.GTL", "G04 top*\r\n%FSLAX24Y24*%\r\nFSFSL FSLD fsd\r\nX1Y1D01*\r\n"},
-                  {"board.drl", "A\r\nINCH,LZ\n\r" + kToolTable + "\r\nB\r\nC\r\n"},
-                  {"board.inf", kReport}},
-                 "File name = board.GTL\r\nFile size = 46\r\nprocessing...\r\nprocessing...\r\n" +
-                     kToolTable + "\r\nprocessing .drl file\r\n"},
-        Scenario{"LastReportWinsAndEveryDrillFileGetsIt",
-                 {{"a.inf", kReport},
-                  {"b.inf", "T-Code   Size\r\nT07      .1250\r\n----\r\n"},
-                  {"a.drl", "M48\r\n%\r\n"},
-                  {"b.drl", "M48\r\n%\r\n"}},
-                 {{"a.inf", kReport},
-                  {"b.inf", "T-Code   Size\r\nT07      .1250\r\n----\r\n"},
-                  {"a.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"},
-                  {"b.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"}},
-                 "processing...\r\n" + kToolTable +
-                     "\r\nprocessing...\r\n\nT07C0.1250\r\n\r\n"
-                     "processing .drl file\r\nprocessing .drl file\r\n"},
-        Scenario{"ReportWithoutHeadingGivesNoTable",  // and a one-line drill file
-                 {{"r.inf", "just some text that is long enough\r\n----\r\n"}, {"d.drl", "M48"}},
-                 {{"r.inf", "just some text that is long enough\r\n----\r\n"},
-                  {"d.drl", "M48\r\nINCH,LZ\n\r\r\n"}},
-                 "processing...\r\n\r\nprocessing .drl file\r\n"},
-        Scenario{"NotTextIsLeftAlone",
-                 {{"logo.gif", std::string("GIF89a\0FSD", 10)},
-                  {"t.inf", std::string("T-Code   Size\0", 14)}},
-                 {{"logo.gif", std::string("GIF89a\0FSD", 10)},
-                  {"t.inf", std::string("T-Code   Size\0", 14)}},
-                 "File name = logo.gif\r\nFile size = 10\r\n"
-                 "not a text file, left unchanged: logo.gif\r\n"
-                 "not a text file, left unchanged: t.inf\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Repair, SpecialEntriesArePassedOverWithoutAMessage) {
-  ScratchFolder folder;
-  mkdir((folder / "old.gbr").c_str(), 0755);
-  mkdir((folder / "x.drl").c_str(), 0755);
-  mkfifo((folder / "pipe.gtl").c_str(), 0644);
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
-  EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.out, kBanner + "\n\r\n" + kEnd);
-}
-
-TEST(Repair, EmptyDrillFileEndsTheRunAfterEarlierFilesWereRepaired) {
-  ScratchFolder folder;
-  folder.Write("a.gtl", "%FSDAX24Y24*%\n");
-  folder.Write("z.drl", "");
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
-  ExpectReport(result, "EStringListError", "List index out of bounds (1).");
-  EXPECT_EQ(folder.Read("a.gtl"), "%FSLAX24Y24*%\r\n");
-  EXPECT_EQ(folder.Read("z.drl"), "");
-  EXPECT_EQ(result.out, kBanner +
-                            "\n\r\nFile name = a.gtl\r\nFile size = 14\r\nprocessing...\r\n"
-                            "processing .drl file\r\n");
-}
-
-TEST(Repair, ReadOnlyFileIsRefusedAndKept) {
-  ScratchFolder folder;
-  folder.Write("ro.gtl", "FSD\n");
-  chmod((folder / "ro.gtl").c_str(), 0444);
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
-  ExpectReport(result, "EFCreateError",
-               "Cannot create file \"" + ReportedPath(folder / "ro.gtl") + "\". " +
-                   ThisPlatform().access_denied + ".");
-  EXPECT_EQ(folder.Read("ro.gtl"), "FSD\n");
-}
-
-TEST(Repair, FailedWriteKeepsTheOriginalAndLeavesNoTemporaryFile) {
-  if (ThisPlatform().wine) GTEST_SKIP() << "the file size limit's signal ends wine itself";
-  ScratchFolder folder;
-  const std::string original(300, 'x');  // grows by its CR LF beyond the limit
-  folder.Write("big.gtl", original);
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n", .file_size_limit = 301});
-  ExpectReport(result, "EWriteError", "Stream write error.");
-  EXPECT_EQ(folder.Read("big.gtl"), original);
-  EXPECT_EQ(folder.Listing(), "big.gtl ");
-}
-
-TEST(Repair, LinkIsReplacedByARegularFileAndItsTargetKept) {
-  ScratchFolder outside;
-  ScratchFolder folder;
-  outside.Write("target", "FSD\n");
-  ASSERT_EQ(symlink((outside / "target").c_str(), (folder / "link.gtl").c_str()), 0);
-  EXPECT_EQ(RunCamfix({.folder = folder.Path(), .input = "\n\n"}).exit_code, 0);
-  EXPECT_EQ(outside.Read("target"), "FSD\n");
-  EXPECT_EQ(folder.Read("link.gtl"), "FSL\r\n");
-  EXPECT_TRUE(
-      std::filesystem::is_regular_file(std::filesystem::symlink_status(folder / "link.gtl")));
-}
-
-TEST(Repair, FilesDatedBefore1980AreSkippedByTheDrillPassesOnly) {
-  ScratchFolder folder;
-  folder.Write("old.gtl", "FSD\n");
-  folder.Write("old.inf", kReport);
-  folder.Write("old.drl", "M48\n");
-  const timeval epoch[2] = {{0, 0}, {0, 0}};
-  for (const char* name : {"old.gtl", "old.inf", "old.drl"}) utimes((folder / name).c_str(), epoch);
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
-  EXPECT_EQ(result.out,
-            kBanner + "\n\r\nFile name = old.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd);
-  EXPECT_EQ(folder.Read("old.gtl"), "FSL\r\n");
-  EXPECT_EQ(folder.Read("old.drl"), "M48\n");
+  EXPECT_EQ(folder.Read(".gitattributes"), "* -text\n");
+  EXPECT_EQ(result.out.find(".gitattributes"), std::string::npos);
+  EXPECT_NE(folder.Read("board.gtl").find(kFsl), std::string::npos);
+  EXPECT_NE(folder.Read("board.drl").find("M48\r\nINCH,LZ\n\r\nT01C0.0200\r\n"), std::string::npos);
 }
 
 }  // namespace
