@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <stdexcept>
 #include <stdlib.h>
 
@@ -29,16 +28,6 @@ std::string ScratchFolder::Read(const std::string& name) const {
   std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
   in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return bytes;
-}
-
-std::string ScratchFolder::Listing() const {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path_)) {
-    names.insert(entry.path().filename().string());
-  }
-  std::string listing;
-  for (const auto& name : names) listing += name + " ";
-  return listing;
 }
 
 WorkingDirectory::WorkingDirectory(const std::string& folder)

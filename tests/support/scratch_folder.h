@@ -14,8 +14,6 @@ class ScratchFolder {
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
-  // Names of the folder's entries, sorted.
-  std::string Listing() const;
 
  private:
   std::string path_;
