@@ -49,30 +49,13 @@ struct Platform {
   int closed_output, broken_pipe, closed_input;
   std::string access_denied;  // replacing a read-only file; real Windows: "Access is denied"
   std::string batch_marker;   // `echo launched > marker` in gerber.bat: cmd keeps the space
-  std::string odd_name;       // wine refuses names that are not UTF-8: ASCII only there
   bool short_names;           // "*.drl" also selects board.drl2 through its 8.3 name
   bool slash_help;            // "/?" asks for the usage text
 };
 
 inline const Platform& ThisPlatform() {
-  static const Platform linux_build{.wine = false,
-                                    .closed_output = 105,
-                                    .broken_pipe = 32,
-                                    .closed_input = 9,
-                                    .access_denied = "Permission denied",
-                                    .batch_marker = "launched\n",
-                                    .odd_name = "caf\xE9.gtl",
-                                    .short_names = false,
-                                    .slash_help = false};
-  static const Platform wine{.wine = true,
-                             .closed_output = 6,
-                             .broken_pipe = 233,
-                             .closed_input = 1,
-                             .access_denied = "Access denied",
-                             .batch_marker = "launched \r\n",
-                             .odd_name = "#1 (copy) & co.gtl",
-                             .short_names = true,
-                             .slash_help = true};
+  static const Platform linux_build{false, 105, 32, 9, "Permission denied", "launched\n", false, false};
+  static const Platform wine{true, 6, 233, 1, "Access denied", "launched \r\n", true, true};
   return CamfixBinary().ends_with(".exe") ? wine : linux_build;
 }
 

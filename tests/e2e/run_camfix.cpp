@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -35,19 +34,6 @@ void MakeConsoleLike(int terminal) {
 void Limit(int resource, long bytes) {
   const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
   if (bytes > 0) setrlimit(resource, &limit);
-}
-
-std::string TempFile() {
-  char name[] = "/tmp/camfix-output-XXXXXX";
-  close(mkstemp(name));
-  return name;
-}
-
-std::string ReadAndRemove(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  unlink(path.c_str());
-  return bytes;
 }
 
 // What the child is started with, made before the fork. Camfix gets its three
@@ -87,8 +73,9 @@ std::string CamfixBinary() {
   return chosen != nullptr && *chosen != '\0' ? chosen : CAMFIX_BINARY;
 }
 
-CamfixProcess::CamfixProcess(const RunOptions& options)
-    : out_file_(TempFile()), err_file_(TempFile()) {
+CamfixProcess::CamfixProcess(const RunOptions& options) {
+  outputs_.Write("out", "");
+  outputs_.Write("err", "");
   std::vector<std::string> command = {CamfixBinary()};
   if (command[0].ends_with(".exe")) command.insert(command.begin(), "wine");
   command.insert(command.end(), options.arguments.begin(), options.arguments.end());
@@ -111,7 +98,7 @@ CamfixProcess::CamfixProcess(const RunOptions& options)
   setup.output = terminal >= 0 ? terminal : output[1];
   pid_ = fork();
   Check(pid_ >= 0, "fork");
-  if (pid_ == 0) RunChild(options, setup, out_file_, err_file_);
+  if (pid_ == 0) RunChild(options, setup, outputs_ / "out", outputs_ / "err");
   for (int fd : {ends[0], terminal, output[1]}) {
     if (fd >= 0) close(fd);
   }
@@ -181,8 +168,8 @@ RunResult CamfixProcess::Finish() {
   }
   while (ReadTerminal(0)) {
   }
-  result_.out += ReadAndRemove(out_file_);
-  result_.err = ReadAndRemove(err_file_);
+  result_.out += outputs_.Read("out");
+  result_.err = outputs_.Read("err");
   return result_;
 }
 

@@ -4,6 +4,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 // Runs the real camfix binary in a folder with chosen arguments and standard
 // handles and collects what it writes, byte for byte.
 
@@ -54,7 +56,7 @@ class CamfixProcess {
   pid_t pid_ = -1;
   int input_ = -1;
   int terminal_ = -1;  // the terminal's other side, when there is one
-  std::string out_file_, err_file_;
+  ScratchFolder outputs_;  // standard output and error, when files
   RunResult result_;
 };
 

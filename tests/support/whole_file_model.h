@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/line_converter.h"
 #include "text/text_ops.h"
@@ -26,9 +27,8 @@ inline std::string RewriteWholeFile(std::string_view text, const Conversion& con
 
 // The same through the converter, the text cut into chunks where `cut_after`
 // says (each cut ends a chunk after that many bytes of the rest).
-template <class Cuts>
-std::string RewriteInChunks(std::string_view text, const Conversion& conversion, Cuts cut_after,
-                            bool& holds_zero_byte) {
+inline std::string RewriteInChunks(std::string_view text, const Conversion& conversion,
+                                   const std::vector<std::size_t>& cut_after, bool& holds_zero_byte) {
   LineConverter converter(conversion);
   std::string out;
   const auto feed = [&](std::string_view chunk) {
