@@ -16,8 +16,9 @@ std::string Matches(const std::string& pattern, std::uint32_t mask = 63) {
   std::string names;
   if (FindFirstMatch(pattern, mask, entry) != 0) return names;
   do {
-    names += entry.FileName + ((entry.FileAttributes & 0x10) != 0 ? "/" : "");
-    names += (entry.FileSize > 0 ? ":" + std::to_string(entry.FileSize) : "") + " ";
+    const bool folder = (entry.FileAttributes & 0x10) != 0;
+    names += entry.FileName + (folder ? "/" : "");
+    names += (!folder && entry.FileSize > 0 ? ":" + std::to_string(entry.FileSize) : "") + " ";
   } while (FindNextMatch(entry) == 0);
   EndSearch(entry);
   EndSearch(entry);
