@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -106,12 +107,12 @@ inline std::string GerberLines(const std::string& name, long size) {
 
 // The regular files of a folder, sorted, each followed by a blank.
 inline std::string RegularFiles(const std::string& folder) {
-  std::map<std::string, bool> names;
+  std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.is_regular_file() && !entry.is_symlink()) names[entry.path().filename()] = true;
+    if (entry.is_regular_file() && !entry.is_symlink()) names.insert(entry.path().filename());
   }
   std::string listing;
-  for (const auto& [name, regular] : names) listing += name + " ";
+  for (const auto& name : names) listing += name + " ";
   return listing;
 }
 
