@@ -14,6 +14,9 @@ need make make
 if [ "${1:-}" != --build ]; then
   need /usr/include/gtest/gtest.h libgtest-dev
   need i686-w64-mingw32-g++-posix g++-mingw-w64-i686
+  # The 64-bit build and wine64: the wine tests where 32-bit programs cannot run.
+  need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+  need /usr/lib/wine/wine64 wine64
   need gerbv gerbv
   need unix2dos dos2unix
   need /usr/bin/time time
