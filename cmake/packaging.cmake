@@ -4,8 +4,8 @@
 # and README-windows.txt with CR LF line ends). `make package` runs both
 # (package presets release and windows); the package tests of the release tree
 # do the same and check the results. The version comes from project(); it
-# shows in the package metadata, the manual page and README-windows.txt, never
-# on the console.
+# shows in the package metadata, the manual page and README-windows.txt, and
+# on the console only for `camfix --version`.
 set(CPACK_PACKAGE_NAME camfix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Ivesmarch)
