@@ -20,7 +20,11 @@ const RunOptions kEnter = {.input = "\n\n"};
 const std::string kReport =
     "Drill report\r\n\r\nT-Code   Size\r\nT01      .0320\r\nT02      .0400\r\n-------\r\n";
 const std::string kToolTable = "\nT01C0.0320\r\nT02C0.0400\r\n";
-const std::string kOtherReport = "T-Code   Size\r\nT07      .1250\r\n----\r\n";
+// Dashes before the heading do not count; five spaces before the point are no
+// size, and of seven the last six are.
+const std::string kOtherReport =
+    "----\r\nT-Code   Size\r\nT07      .1250\r\nT1     .5\r\nT2       .6\r\n----\r\n";
+const std::string kOtherTable = "\nT07C0.1250\r\nT1     .5\r\nT2 C0.6\r\n";
 const std::string kFsd = "%FSDAX24Y24*%\n", kFsl = "%FSLAX24Y24*%\r\n";
 
 void Epoch(const std::string& work) {
@@ -58,16 +62,17 @@ TEST(Repair, EveryFileIsRewrittenAndReportedOnTheConsole) {
                 "\r\nprocessing .drl file\r\n"), "",
        {{"board.GTL", "G04 top*\r\n%FSLAX24Y24*%\r\nFSFSL FSLD fsd\r\nX1Y1D01*\r\n"},
         {"board.drl", "A\r\nINCH,LZ\n\r" + kToolTable + "\r\nB\r\nC\r\n"}}},
-      {"LastReportWinsAndEveryDrillFileGetsIt", kEnter,
-       {{"a.inf", kReport}, {"b.inf", kOtherReport}, {"a.drl", "M48\r\n%\r\n"},
-        {"b.drl", "M48\r\n%\r\n"}}, 0,
-       Repaired("processing...\r\n" + kToolTable + "\r\nprocessing...\r\n\nT07C0.1250\r\n\r\n"
-                "processing .drl file\r\nprocessing .drl file\r\n"), "",
-       {{"a.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"},
-        {"b.drl", "M48\r\nINCH,LZ\n\r\nT07C0.1250\r\n\r\n%\r\n"}}},
-      {"ReportWithoutHeadingGivesNoTable", kEnter,  // and a one-line drill file
-       {{"r.inf", "just some text that is long enough\r\n----\r\n"}, {"d.drl", "M48"}}, 0,
-       Repaired("processing...\r\n\r\nprocessing .drl file\r\n"), "",
+      {"LastReportWinsAndEveryDrillFileGetsIt", kEnter,  // the first: dashes right after
+       {{"a.inf", "T-Code   Size\r\n----\r\n"}, {"b.inf", kReport}, {"c.inf", kOtherReport},
+        {"a.drl", "M48\r\n%\r\n"}, {"b.drl", "M48\r\n%\r\n"}}, 0,
+       Repaired("processing...\r\n\n\r\nprocessing...\r\n" + kToolTable + "\r\nprocessing...\r\n" +
+                kOtherTable + "\r\nprocessing .drl file\r\nprocessing .drl file\r\n"), "",
+       {{"a.drl", "M48\r\nINCH,LZ\n\r" + kOtherTable + "\r\n%\r\n"},
+        {"b.drl", "M48\r\nINCH,LZ\n\r" + kOtherTable + "\r\n%\r\n"}}},
+      {"ReportWithoutHeadingOrDashesGivesNoTable", kEnter,  // and a one-line drill file
+       {{"r.inf", "just some text that is long enough\r\n----\r\n"},
+        {"s.inf", "x\r\nT-Code   Size\r\n"}, {"d.drl", "M48"}}, 0,
+       Repaired("processing...\r\n\r\nprocessing...\r\n\r\nprocessing .drl file\r\n"), "",
        {{"d.drl", "M48\r\nINCH,LZ\n\r\r\n"}}},
       {"NotTextIsLeftAlone", kEnter,
        {{"logo.gif", std::string("GIF89a\0FSD", 10)}, {"t.inf", std::string("T-Code   Size\0", 14)}},
