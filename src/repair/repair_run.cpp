@@ -51,10 +51,7 @@ bool FirstFile(const char* pattern, TSearchRec& entry) {
 }
 
 void FixGerberFile(const TSearchRec& entry) {
-  Conversion conversion;
-  conversion.replace_fsd = true;
-  conversion.lead_bytes = &platform::SystemLeadBytes();
-  FileRewrite rewrite(entry.FileName, std::move(conversion));
+  FileRewrite rewrite(entry.FileName, {true, &platform::SystemLeadBytes(), false, {}});
   Say("File name = " + platform::ConsoleText(entry.FileName));
   Say("File size = " + IntegerToText(entry.FileSize));
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
@@ -77,10 +74,8 @@ void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
 // place for it.
 void FixDrillFile(const TSearchRec& entry, const std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
-  Conversion conversion;
-  conversion.insert_second_line = true;
-  conversion.second_line = "INCH,LZ\n\r" + tool_table;
-  FileRewrite rewrite(entry.FileName, std::move(conversion));
+  FileRewrite rewrite(entry.FileName,
+                      {false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table});
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
   Say("processing .drl file");
   if (!rewrite.HasLines()) Raise(EStringListError("List index out of bounds (1)"));
