@@ -9,7 +9,9 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 #include "e2e/run_camfix.h"
 #include "support/scratch_folder.h"
@@ -123,6 +125,23 @@ inline std::string WithFolder(std::string text, const std::string& folder) {
   return text;
 }
 
+// What a file must keep when it is repaired: owner, group, mode and links.
+inline std::tuple<uid_t, gid_t, mode_t, nlink_t> Identity(const std::string& path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return {info.st_uid, info.st_gid, info.st_mode, info.st_nlink};
+}
+
+// Files that a rewrite in place stages in /tmp.
+inline std::size_t StagedFiles() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
+    const auto name = entry.path().filename().string();
+    count += name.starts_with("camfix-") && name.ends_with(".tmp");
+  }
+  return count;
+}
+
 inline void CheckRow(const Row& row) {
   SCOPED_TRACE(row.name);
   ScratchFolder start, work;
@@ -131,6 +150,9 @@ inline void CheckRow(const Row& row) {
     work.Write(name, bytes);
   }
   if (row.arrange != nullptr) row.arrange(work.Path());
+  std::map<std::string, decltype(Identity(""))> identities;
+  for (const auto& [name, bytes] : row.before) identities[name] = Identity(work / name);
+  const auto staged = StagedFiles();
   auto options = row.options;
   for (auto& argument : options.arguments) argument = WithFolder(argument, work.Path());
   const bool from_start = !row.options.arguments.empty() && row.options.arguments[0] == "{work}";
@@ -162,5 +184,7 @@ inline void CheckRow(const Row& row) {
     if (name.find('/') == std::string::npos) names += name + " ";
   }
   EXPECT_EQ(RegularFiles(work.Path()), names);
+  for (const auto& [name, identity] : identities) EXPECT_EQ(Identity(work / name), identity) << name;
+  EXPECT_EQ(StagedFiles(), staged);
   EXPECT_EQ(RegularFiles(start.Path()), "");
 }

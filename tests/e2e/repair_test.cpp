@@ -147,7 +147,7 @@ std::string BytesAt(const std::string& path, std::uint64_t offset, std::size_t c
 // The Linux build runs with 64 MiB of address space for a 300 MiB file;
 // camfix.exe is a 32-bit program, and a 1100 MiB file and its converted copy
 // would not fit its address space together. Only streaming gets them through.
-TEST(Faults, FileFarLargerThanTheMemoryLimitIsRepaired) {
+TEST(Repair, FileFarLargerThanTheMemoryLimitIsRepaired) {
   if (std::getenv("CAMFIX_SANITIZED") != nullptr) GTEST_SKIP() << "sanitizers reserve memory";
   const std::string line = "X012345Y067890D01*\n";
   std::string block;
@@ -172,7 +172,7 @@ TEST(Faults, FileFarLargerThanTheMemoryLimitIsRepaired) {
   EXPECT_EQ(RegularFiles(folder.Path()), "big.gtl ");
 }
 
-TEST(Faults, ReportIsCutAt1023BytesForADeepFolder) {
+TEST(Repair, ReportIsCutAt1023BytesForADeepFolder) {
   if (ThisPlatform().wine) GTEST_SKIP() << "wine does not start in a folder this deep";
   ScratchFolder root;
   std::string deep = root.Path();

@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -60,6 +62,11 @@ struct ChildSetup {
   if (options.close_input) close(STDIN_FILENO);
   if (options.errors_to_output) dup2(STDOUT_FILENO, STDERR_FILENO);
   close_range(3, ~0U, 0);  // the terminal's, and what the test program inherited
+  const gid_t groups[] = {kColleagues};
+  if (options.as_colleague &&
+      (setgroups(1, groups) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+    _exit(122);
+  }
   Limit(RLIMIT_FSIZE, options.file_size_limit);
   Limit(RLIMIT_AS, options.address_space_limit);
   execvp(setup.argv[0], setup.argv.data());
@@ -76,6 +83,7 @@ std::string CamfixBinary() {
 CamfixProcess::CamfixProcess(const RunOptions& options) {
   outputs_.Write("out", "");
   outputs_.Write("err", "");
+  for (const char* name : {"", "/out", "/err"}) chmod((outputs_.Path() + name).c_str(), 0777);
   std::vector<std::string> command = {CamfixBinary()};
   if (command[0].ends_with(".exe")) command.insert(command.begin(), "wine");
   command.insert(command.end(), options.arguments.begin(), options.arguments.end());

@@ -13,6 +13,9 @@
 // block) and then closes it; the input after its first line is fed only then.
 enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe, kPipeLeftEarly };
 
+inline constexpr unsigned kNobody = 65534;
+inline constexpr unsigned kColleagues = 4242;
+
 struct RunOptions {
   std::string folder;                  // the working folder camfix starts in
   std::vector<std::string> arguments;  // after the program's name
@@ -23,6 +26,7 @@ struct RunOptions {
   bool errors_to_output = false;       // standard error shares standard output's file
   long file_size_limit = 0;            // bytes, 0 for none
   long address_space_limit = 0;        // bytes, 0 for none
+  bool as_colleague = false;           // run as nobody, in the group kColleagues too
 };
 
 struct RunResult {

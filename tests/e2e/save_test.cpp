@@ -3,31 +3,17 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "e2e/expectations.h"
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kColleagues = 4242;
-
 std::string BigGerber() {
   std::string text = "%FSDAX24Y24*%\n";
   while (text.size() < (std::size_t{64} << 20)) text += "X012345Y067890D01*\n";
   return text;
-}
-
-std::size_t StagedFiles() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
-    const auto name = entry.path().filename().string();
-    count += name.starts_with("camfix-") && name.ends_with(".tmp");
-  }
-  return count;
 }
 
 // Owners, links and signals are the Linux build's; other owners need root.
@@ -42,57 +28,40 @@ class Save : public ::testing::Test {
 
 // Where a rename would make another file of it (other links, an owner or
 // group the user cannot give, a folder that takes no new file), the file is
-// rewritten in place: owner, group, mode and links stay; so do set-id bits.
-TEST_F(Save, FileKeepsWhatItIs) {
-  const auto& f = folder;
-  const std::function<void()> cases[] = {
-      [&] { link((f / "a.gtl").c_str(), (f / "a.keep").c_str()); },
-      [&] { chown((f / "a.gtl").c_str(), 1234, 1234), chmod((f / "a.gtl").c_str(), 06755); },
-      [&] {
-        chown((f / "a.gtl").c_str(), kNobody, kNobody), chown(f.Path().c_str(), kNobody, kNobody);
-        chmod(f.Path().c_str(), 0555);
-      },
-      [&] {
-        chown((f / "a.gtl").c_str(), 0, kColleagues), chmod((f / "a.gtl").c_str(), 0664);
-        chmod(f.Path().c_str(), 01777);  // a shared folder, sticky
-      },
+// rewritten in place; set-id bits survive a rename as root. The rows check
+// that owner, group, mode and links stay.
+TEST_F(Save, FileKeepsWhatItIsAndAFullDiskKeepsItsBytes) {
+  const RunOptions colleague = {.input = "\n\n", .as_colleague = true};
+  const Files before = {{"a.gtl", "%FSDAX24Y24*%\n"}};
+  const std::string fsl = "%FSLAX24Y24*%\r\n";
+  const Files after = {{"a.gtl", fsl}};
+  const auto out = Repaired(GerberLines("a.gtl", 14));
+  // clang-format off
+  const Row rows[] = {
+      {"HardLink", {.input = "\n\n"}, before, 0, out, "", {{"a.gtl", fsl}, {"a.keep", fsl}}, "", false,
+       [](const std::string& work) { link((work + "/a.gtl").c_str(), (work + "/a.keep").c_str()); }},
+      {"SetIdBitsAsRoot", {.input = "\n\n"}, before, 0, out, "", after, "", false,
+       [](const std::string& work) {
+         chown((work + "/a.gtl").c_str(), 1234, 1234), chmod((work + "/a.gtl").c_str(), 06755);
+       }},
+      {"FolderThatTakesNoNewFile", colleague, before, 0, out, "", after, "", false,
+       [](const std::string& work) {
+         chown((work + "/a.gtl").c_str(), kNobody, kNobody), chown(work.c_str(), kNobody, kNobody);
+         chmod(work.c_str(), 0555);
+       }},
+      {"ColleaguesFileInASharedStickyFolder", colleague, before, 0, out, "", after, "", false,
+       [](const std::string& work) {
+         chown((work + "/a.gtl").c_str(), 0, kColleagues), chmod((work + "/a.gtl").c_str(), 0664);
+         chmod(work.c_str(), 01777);
+       }},
+      // The new content grows by a CR LF beyond the file size limit.
+      {"DiskFullWhileRewritingInPlace", {.input = "\n\n", .file_size_limit = 301},
+       {{"big.gtl", std::string(300, 'x')}}, 1, kBanner + "\n\r\n" + GerberLines("big.gtl", 300),
+       "Stream write error.", {{"big.keep", std::string(300, 'x')}}, "EWriteError", false,
+       [](const std::string& work) { link((work + "/big.gtl").c_str(), (work + "/big.keep").c_str()); }},
   };
-  for (std::size_t at = 0; at < std::size(cases); ++at) {
-    std::filesystem::remove(f / "a.keep");
-    f.Write("a.gtl", "%FSDAX24Y24*%\n");
-    cases[at]();
-    struct stat before {}, after {};
-    stat((f / "a.gtl").c_str(), &before);
-    const pid_t child = fork();
-    if (child == 0) {  // the last two as a user of the colleagues' group
-      const gid_t groups[] = {kColleagues};
-      if (at >= 2 && (setgroups(1, groups) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
-        _exit(99);
-      _exit(RunCamfix({.folder = f.Path(), .input = "\n\n"}).exit_code);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0) << at;
-    stat((f / "a.gtl").c_str(), &after);
-    EXPECT_EQ(f.Read("a.gtl"), "%FSLAX24Y24*%\r\n") << at;
-    EXPECT_EQ(std::tie(after.st_uid, after.st_gid, after.st_mode, after.st_nlink),
-              std::tie(before.st_uid, before.st_gid, before.st_mode, before.st_nlink))
-        << at;
-    chmod(f.Path().c_str(), 0777);
-    EXPECT_EQ(RegularFiles(f.Path()), before.st_nlink > 1 ? "a.gtl a.keep " : "a.gtl ") << at;
-  }
-}
-
-TEST_F(Save, DiskFullWhileRewritingInPlaceKeepsTheOriginal) {
-  const std::string original(300, 'x');  // grows by its CR LF beyond the limit
-  folder.Write("big.gtl", original);
-  link((folder / "big.gtl").c_str(), (folder / "big.keep").c_str());
-  const auto staged = StagedFiles();
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n", .file_size_limit = 301});
-  ExpectReport(result, "EWriteError", "Stream write error.");
-  EXPECT_EQ(folder.Read("big.gtl"), original);
-  EXPECT_EQ(RegularFiles(folder.Path()), "big.gtl big.keep ");
-  EXPECT_EQ(StagedFiles(), staged);
+  // clang-format on
+  for (const auto& row : rows) CheckRow(row);
 }
 
 TEST_F(Save, FileChangedWhileReadIsLeftToTheOtherProgram) {
