@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "platform/handle_win32.h"
 #include "platform/wide_text_win32.h"
 
 namespace platform {
@@ -29,24 +30,11 @@ class FindHandle {
 };
 
 // A handle for no access at all, which reads nothing, blocks on nothing and
-// meets no sharing conflict; it follows links. Closed on destruction.
-class ProbeHandle {
- public:
-  explicit ProbeHandle(const std::wstring& name)
-      : handle_(CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
-  ~ProbeHandle() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  ProbeHandle(const ProbeHandle&) = delete;
-  ProbeHandle& operator=(const ProbeHandle&) = delete;
-
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+// meets no sharing conflict; it follows links.
+HANDLE OpenForNoAccess(const std::wstring& name) {
+  return CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
 
 // What the platform tells of an entry.
 struct Facts {
@@ -88,7 +76,7 @@ bool NamesDevice(const std::wstring& name) {
 // file: opened, it is no disk file, or (a socket) it cannot be opened or
 // described at all. A name gone meanwhile is left for the load to report.
 bool IsHostSpecial(const std::wstring& name) {
-  const ProbeHandle probe(name);
+  const ScopedHandle probe(OpenForNoAccess(name));
   if (probe.IsOpen()) return GetFileType(probe.Get()) != FILE_TYPE_DISK;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
@@ -99,7 +87,7 @@ bool IsHostSpecial(const std::wstring& name) {
 // A link's entry tells of the link: what it points to counts, a dangling one
 // stays a file. The link's own hidden and system bits are kept.
 void FollowLink(const std::wstring& name, Facts& facts) {
-  const ProbeHandle target(name);
+  const ScopedHandle target(OpenForNoAccess(name));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!target.IsOpen() || !GetFileInformationByHandle(target.Get(), &info)) return;
   const DWORD own = facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);

@@ -42,6 +42,20 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// One read or write, again while a signal interrupts it: the count, or -1
+// with `error`.
+template <class Call>
+std::int64_t Retrying(Call call, ErrorCode& error) {
+  for (;;) {
+    const ssize_t moved = call();
+    if (moved >= 0) return moved;
+    if (errno != EINTR) {
+      error = errno;
+      return -1;
+    }
+  }
+}
+
 FileStamp ToStamp(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
           static_cast<std::uint64_t>(info.st_size),
@@ -135,26 +149,12 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
 }
 
 std::int64_t ReadSome(NativeHandle handle, char* buffer, std::size_t capacity, ErrorCode& error) {
-  for (;;) {
-    const ssize_t got = read(Fd(handle), buffer, capacity);
-    if (got >= 0) return got;
-    if (errno != EINTR) {
-      error = errno;
-      return -1;
-    }
-  }
+  return Retrying([&] { return read(Fd(handle), buffer, capacity); }, error);
 }
 
 std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count,
                        ErrorCode& error) {
-  for (;;) {
-    const ssize_t put = write(Fd(handle), data, count);
-    if (put >= 0) return put;
-    if (errno != EINTR) {
-      error = errno;
-      return -1;
-    }
-  }
+  return Retrying([&] { return write(Fd(handle), data, count); }, error);
 }
 
 void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {

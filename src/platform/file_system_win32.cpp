@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "platform/handle_win32.h"
 #include "platform/wide_text_win32.h"
 
 namespace platform {
@@ -52,23 +53,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr std::size_t kRequestLimit = std::size_t{1} << 30;
 
 DWORD RequestSize(std::size_t count) { return static_cast<DWORD>(std::min(count, kRequestLimit)); }
-
-// A handle that lives for one check; closed on destruction.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 HANDLE OpenExisting(const std::wstring& name, DWORD access, DWORD share, DWORD flags) {
   return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +17,13 @@ std::string Matches(const std::string& pattern, std::uint32_t mask = 63) {
   std::string names;
   if (FindFirstMatch(pattern, mask, entry) != 0) return names;
   do {
-    const bool folder = (entry.FileAttributes & 0x10) != 0;
-    names += entry.FileName + (folder ? "/" : "");
-    names += (!folder && entry.FileSize > 0 ? ":" + std::to_string(entry.FileSize) : "") + " ";
+    names += entry.FileName;
+    if ((entry.FileAttributes & 0x10) != 0) {
+      names += '/';
+    } else if (entry.FileSize > 0) {
+      names.append(":").append(std::to_string(entry.FileSize));
+    }
+    names += ' ';
   } while (FindNextMatch(entry) == 0);
   EndSearch(entry);
   EndSearch(entry);
@@ -36,13 +41,15 @@ TEST(DirectorySearch, SelectsByPatternIgnoringCaseInNameOrder) {
   const int fd = open((folder / "huge.gtl").c_str(), O_CREAT | O_WRONLY, 0644);
   ASSERT_EQ(ftruncate(fd, 3000000000), 0);
   close(fd);
-  const WorkingDirectory here(folder.Path());
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder.Path());
   EXPECT_EQ(Matches("*.g*"),
             "BOARD.GBL board.gbr.bak board.gtl huge.gtl:3000000000 notes.g.txt old.gbr/ x.g x.g.drl ");
   EXPECT_EQ(Matches("*.inf"), "a.b.inf Board.INF board.inf ");
   EXPECT_EQ(Matches("*.drl"), ".hidden.drl board.drl x.g.drl ");
   EXPECT_EQ(Matches("*.xyz"), "");
   EXPECT_EQ(Matches("*.gbr*", 63 & ~0x10), "board.gbr.bak ");  // no folder bit, no folders
+  std::filesystem::current_path(previous);
 }
 
 }  // namespace

@@ -29,10 +29,3 @@ std::string ScratchFolder::Read(const std::string& name) const {
   in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return bytes;
 }
-
-WorkingDirectory::WorkingDirectory(const std::string& folder)
-    : previous_(fs::current_path().string()) {
-  fs::current_path(folder);
-}
-
-WorkingDirectory::~WorkingDirectory() { fs::current_path(previous_); }

@@ -18,13 +18,3 @@ class ScratchFolder {
  private:
   std::string path_;
 };
-
-// Makes `folder` the working directory for the guard's lifetime.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::string& folder);
-  ~WorkingDirectory();
-
- private:
-  std::string previous_;
-};
