@@ -54,6 +54,9 @@ TEST_F(Save, FileKeepsWhatItIsAndAFullDiskKeepsItsBytes) {
          chown((work + "/a.gtl").c_str(), 0, kColleagues), chmod((work + "/a.gtl").c_str(), 0664);
          chmod(work.c_str(), 01777);
        }},
+      {"FolderThatCannotBeListed", colleague, {}, 1, kBanner + "\n\r\n",
+       "Cannot open file \"{work}\". Permission denied.", {}, "EFOpenError", false,
+       [](const std::string& work) { chmod(work.c_str(), 0333); }},
       // The new content grows by a CR LF beyond the file size limit.
       {"DiskFullWhileRewritingInPlace", {.input = "\n\n", .file_size_limit = 301},
        {{"big.gtl", std::string(300, 'x')}}, 1, kBanner + "\n\r\n" + GerberLines("big.gtl", 300),
