@@ -4,26 +4,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/native_handle.h"
 
 namespace platform {
 
 // Files as camfix reads and rewrites them: a stream in, a stream out, and a
 // replacement that either takes the file's place whole or leaves it alone.
-
-// What tells one state of a file from another: when any field differs, the
-// file was replaced or written meanwhile.
-struct FileStamp {
-  std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-  std::uint64_t size = 0;
-  std::int64_t write_time = 0;
-};
-
-inline bool operator==(const FileStamp& a, const FileStamp& b) {
-  return a.volume == b.volume && a.index == b.index && a.size == b.size &&
-         a.write_time == b.write_time;
-}
 
 // The code Commit gives when the file changed after it was read.
 inline constexpr ErrorCode kChangedMeanwhile = -2;
@@ -92,11 +79,5 @@ class FileReplacement {
   ErrorCode error_ = 0;
   std::string kept_at_;
 };
-
-// `path` resolved against the working folder, in the platform's spelling.
-std::string FullPathName(const std::string& path);
-
-// The platform's own text for an error code, untrimmed; empty when it has none.
-std::string SystemErrorText(ErrorCode code);
 
 }  // namespace platform

@@ -4,11 +4,35 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/file_io.h"
 #include "platform/native_handle.h"
 
-// The system's file calls that file_io.cpp builds on, one thin wrapper each.
-// Only file_io.cpp and the two backends include this.
+// The system's file calls, one thin wrapper each: what a file is and how its
+// path and errors read, and (in platform::sys) the calls that file_io.cpp
+// builds its input file and replacement on, which nothing else uses.
+namespace platform {
+
+// What tells one state of a file from another: when any field differs, the
+// file was replaced or written meanwhile.
+struct FileStamp {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  std::uint64_t size = 0;
+  std::int64_t write_time = 0;
+};
+
+inline bool operator==(const FileStamp& a, const FileStamp& b) {
+  return a.volume == b.volume && a.index == b.index && a.size == b.size &&
+         a.write_time == b.write_time;
+}
+
+// `path` resolved against the working folder, in the platform's spelling.
+std::string FullPathName(const std::string& path);
+
+// The platform's own text for an error code, untrimmed; empty when it has none.
+std::string SystemErrorText(ErrorCode code);
+
+}  // namespace platform
+
 namespace platform::sys {
 
 // Opens an existing file for reading, sharing it for reading; refuses a folder.
