@@ -183,8 +183,10 @@ NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string
     const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;
   }
-  std::string temp =
-      how == ReplaceBy::kRename ? FolderOf(path) + "/.camfix-XXXXXX.tmp" : "/tmp/camfix-XXXXXX.tmp";
+  // The process id tells whose staged file it is.
+  std::string temp = how == ReplaceBy::kRename
+                         ? FolderOf(path) + "/.camfix-XXXXXX.tmp"
+                         : "/tmp/camfix-" + std::to_string(getpid()) + "-XXXXXX.tmp";
   const int fd = mkostemps(temp.data(), 4, O_CLOEXEC);
   if (fd < 0) {
     error = errno;
