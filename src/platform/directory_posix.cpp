@@ -36,6 +36,7 @@ bool ToLocalDosStamp(std::time_t seconds, std::uint32_t& stamp) {
 
 EntryKind KindOf(mode_t mode) {
   if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISLNK(mode)) return EntryKind::kLink;
   return S_ISDIR(mode) ? EntryKind::kFolder : EntryKind::kOther;
 }
 
@@ -58,11 +59,12 @@ ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEnt
 
 bool LookUpEntry(const std::string& path, DirectoryEntry& entry) {
   struct stat info {};
-  // A dangling link is listed like a file; opening it fails later.
-  if (stat(path.c_str(), &info) != 0 && lstat(path.c_str(), &info) != 0) return false;
+  if (lstat(path.c_str(), &info) != 0) return false;
   entry.name = path.substr(path.rfind('/') + 1);
   entry.size = static_cast<std::uint64_t>(info.st_size);
-  entry.kind = S_ISLNK(info.st_mode) ? EntryKind::kFile : KindOf(info.st_mode);
+  entry.kind = KindOf(info.st_mode);
+  entry.identity.volume = static_cast<std::uint64_t>(info.st_dev);
+  entry.identity.index = static_cast<std::uint64_t>(info.st_ino);
   entry.attributes = entry.kind == EntryKind::kFolder ? kFolderAttribute : 0x20;
   if ((info.st_mode & 0222) == 0) entry.attributes |= 0x01;
   if (entry.name.starts_with('.')) entry.attributes |= kHiddenAttribute;

@@ -16,6 +16,7 @@ std::int32_t FillRecord(TSearchRec& record) {
     record.FileAttributes = entry.attributes;
     record.FileName = entry.name;
     record.FileKind = entry.kind;
+    record.FileIdentity = entry.identity;
     return 0;
   }
   return kNoMoreEntries;

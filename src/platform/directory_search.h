@@ -16,6 +16,7 @@ struct TSearchRec {
   std::uint32_t FileAttributes = 0;
   std::string FileName;  // long name, no folder part
   platform::EntryKind FileKind = platform::EntryKind::kFile;
+  platform::FileStamp FileIdentity;  // volume and index, where the listing tells them
   std::uint32_t SkipAttributes = 0;  // hidden, system, volume or folder bits passed over
   std::vector<platform::DirectoryEntry> Listing;  // the open search; empty when none
   std::size_t NextEntry = 0;

@@ -36,11 +36,12 @@ HANDLE OpenForNoAccess(const std::wstring& name) {
                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// What the platform tells of an entry.
+// What the platform tells of an entry; `tag` is the kind of reparse point.
 struct Facts {
   DWORD attributes = 0;
   std::uint64_t size = 0;
   FILETIME write_time{};
+  DWORD tag = 0;
 };
 
 std::uint64_t Joined(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
@@ -84,26 +85,19 @@ bool IsHostSpecial(const std::wstring& name) {
   return GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data) == 0;
 }
 
-// A link's entry tells of the link: what it points to counts, a dangling one
-// stays a file. The link's own hidden and system bits are kept.
-void FollowLink(const std::wstring& name, Facts& facts) {
-  const ScopedHandle target(OpenForNoAccess(name));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!target.IsOpen() || !GetFileInformationByHandle(target.Get(), &info)) return;
-  const DWORD own = facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  facts = {info.dwFileAttributes | own, Joined(info.nFileSizeHigh, info.nFileSizeLow),
-           info.ftLastWriteTime};
-}
-
+// A symbolic link or junction is a link; a cloud placeholder, also a reparse
+// point, is the file itself.
 EntryKind KindOf(const std::wstring& name, const Facts& facts) {
+  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(facts.tag)) {
+    return EntryKind::kLink;
+  }
   if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
   if (NamesDevice(name)) return EntryKind::kOther;
   if (facts.size == 0 && IsHostSpecial(name)) return EntryKind::kOther;
   return EntryKind::kFile;
 }
 
-DirectoryEntry Describe(const std::wstring& name, Facts facts) {
-  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) FollowLink(name, facts);
+DirectoryEntry Describe(const std::wstring& name, const Facts& facts) {
   DirectoryEntry entry;
   entry.name = Utf8Text(name);
   entry.size = facts.size;
@@ -114,9 +108,9 @@ DirectoryEntry Describe(const std::wstring& name, Facts facts) {
 }
 
 DirectoryEntry EntryOf(const WIN32_FIND_DATAW& data) {
-  return Describe(
-      data.cFileName,
-      {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow), data.ftLastWriteTime});
+  return Describe(data.cFileName,
+                  {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow),
+                   data.ftLastWriteTime, data.dwReserved0});
 }
 
 bool IsDotEntry(const wchar_t* name) {
@@ -144,11 +138,10 @@ ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEnt
 }
 
 bool LookUpEntry(const std::string& path, DirectoryEntry& entry) {
-  const std::wstring name = WideText(path);
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return false;
-  entry = Describe(name, {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow),
-                          data.ftLastWriteTime});
+  WIN32_FIND_DATAW data{};
+  const FindHandle search(WideText(path), data);
+  if (!search.IsOpen()) return false;
+  entry = EntryOf(data);
   entry.name = path.substr(path.find_last_of("\\/") + 1);
   return true;
 }

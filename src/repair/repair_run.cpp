@@ -22,8 +22,8 @@ void SayNotText(const TSearchRec& entry) {
   Say("not a text file, left unchanged: " + platform::ConsoleText(entry.FileName));
 }
 
-// Only plain files are opened: folders, FIFOs, sockets, devices and hidden
-// entries are passed over without a word.
+// Only plain files are opened: folders, links, FIFOs, sockets, devices and
+// hidden entries are passed over without a word.
 bool IsPlainFile(const TSearchRec& entry) {
   return entry.FileKind == platform::EntryKind::kFile &&
          (entry.FileAttributes & platform::kHiddenAttribute) == 0;
@@ -51,7 +51,8 @@ bool FirstFile(const char* pattern, TSearchRec& entry) {
 }
 
 void FixGerberFile(const TSearchRec& entry) {
-  FileRewrite rewrite(entry.FileName, {true, &platform::SystemLeadBytes(), false, {}});
+  FileRewrite rewrite(entry.FileName, entry.FileIdentity,
+                      {true, &platform::SystemLeadBytes(), false, {}});
   Say("File name = " + platform::ConsoleText(entry.FileName));
   Say("File size = " + IntegerToText(entry.FileSize));
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
@@ -63,7 +64,7 @@ void FixGerberFile(const TSearchRec& entry) {
 // to 2107 when its turn comes.
 void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
-  const auto report = ReadTextFile(entry.FileName);
+  const auto report = ReadTextFile(entry.FileName, entry.FileIdentity);
   if (report.holds_zero_byte) return SayNotText(entry);
   Say("processing...");
   tool_table = CutToolTable(report.text);
@@ -74,7 +75,7 @@ void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
 // place for it.
 void FixDrillFile(const TSearchRec& entry, const std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
-  FileRewrite rewrite(entry.FileName,
+  FileRewrite rewrite(entry.FileName, entry.FileIdentity,
                       {false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table});
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
   Say("processing .drl file");
