@@ -44,6 +44,12 @@ ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEnt
 // The entry `path` names, looked up now; false when there is none.
 bool LookUpEntry(const std::string& path, DirectoryEntry& entry);
 
+// A local time as an MS-DOS date (high 16 bits) and time (low 16 bits, in
+// two-second steps); false outside the years 1980 to 2107, which the format
+// cannot hold. `month` and `day` count from 1.
+bool ToDosStamp(int year, int month, int day, int hour, int minute, int second,
+                std::uint32_t& stamp);
+
 // The working folder's full path.
 std::string WorkingFolder();
 

@@ -20,18 +20,11 @@ struct CloseFolder {
 };
 using Folder = std::unique_ptr<DIR, CloseFolder>;
 
-// Local time as an MS-DOS date and time; false outside the years 1980 to 2107.
 bool ToLocalDosStamp(std::time_t seconds, std::uint32_t& stamp) {
   std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return false;
-  const int year = local.tm_year + 1900;
-  if (year < 1980 || year > 2107) return false;
-  const auto date =
-      static_cast<std::uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  const auto time =
-      static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
-  stamp = (date << 16) | time;
-  return true;
+  return localtime_r(&seconds, &local) != nullptr &&
+         ToDosStamp(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                    local.tm_min, local.tm_sec, stamp);
 }
 
 EntryKind KindOf(mode_t mode) {

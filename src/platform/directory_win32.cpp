@@ -46,23 +46,12 @@ struct Facts {
 
 std::uint64_t Joined(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
 
-// 2108-01-01 00:00 as a FILETIME: the first moment an MS-DOS date cannot hold.
-// Wine's FileTimeToDosDateTime wraps such years instead of failing.
-constexpr std::uint64_t kEndOfDosDates = 159992928000000000;
-
-// The local time of `utc` as an MS-DOS date and time; false outside the years
-// 1980 to 2107.
 bool ToLocalDosStamp(const FILETIME& utc, std::uint32_t& stamp) {
   FILETIME local{};
-  WORD date = 0;
-  WORD time = 0;
-  if (!FileTimeToLocalFileTime(&utc, &local) ||
-      Joined(local.dwHighDateTime, local.dwLowDateTime) >= kEndOfDosDates ||
-      !FileTimeToDosDateTime(&local, &date, &time)) {
-    return false;
-  }
-  stamp = (std::uint32_t{date} << 16) | time;
-  return true;
+  SYSTEMTIME time{};
+  return FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &time) &&
+         ToDosStamp(time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                    stamp);
 }
 
 // A name that the platform takes for a device (CON, NUL, COM1 ... with any
@@ -88,7 +77,8 @@ bool IsHostSpecial(const std::wstring& name) {
 // A symbolic link or junction is a link; a cloud placeholder, also a reparse
 // point, is the file itself.
 EntryKind KindOf(const std::wstring& name, const Facts& facts) {
-  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(facts.tag)) {
+  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+      IsReparseTagNameSurrogate(facts.tag)) {
     return EntryKind::kLink;
   }
   if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;

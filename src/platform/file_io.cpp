@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/interruptions.h"
 
 namespace platform {
 
@@ -53,7 +54,7 @@ void FileReplacement::Discard() {
   temp_ = kInvalidHandle;
   if (!temp_name_.empty()) sys::RemoveFile(temp_name_);
   temp_name_.clear();
-  sys::RemoveOnInterruption({});
+  RemoveOnInterruption({});
 }
 
 bool FileReplacement::Write(const char* data, std::size_t count) {
@@ -104,13 +105,13 @@ ErrorCode FileReplacement::Commit() {
 // byte of the file changes; it goes once the file is.
 ErrorCode FileReplacement::CommitInPlace() {
   if (ErrorCode error = sys::SyncFolderOf(temp_name_); error != 0) return error;
-  const sys::InterruptionsHeld held;
+  const InterruptionsHeld held;
   if (!Unchanged()) return kChangedMeanwhile;
   bool touched = false;
   const ErrorCode error = sys::OverwriteWith(temp_, written_, original_.Handle(), touched);
   if (error != 0 && touched) {
     kept_at_ = temp_name_;
-    sys::RemoveOnInterruption({});
+    RemoveOnInterruption({});
     temp_name_.clear();
   }
   return error;

@@ -123,17 +123,4 @@ extern const ErrorCode kNoRoom;
 // Removes a file by name; failures are ignored.
 void RemoveFile(const std::string& name);
 
-// The temporary file an interruption removes; empty for none.
-void RemoveOnInterruption(const std::string& name);
-
-// Holds back, while it lives, every interruption and every signal that would
-// end the process; one that came meanwhile is acted on when it goes.
-class InterruptionsHeld {
- public:
-  InterruptionsHeld();
-  ~InterruptionsHeld();
-  InterruptionsHeld(const InterruptionsHeld&) = delete;
-  InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
-};
-
 }  // namespace platform::sys

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <attr/libattr.h>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
-#include <attr/libattr.h>
-#include <sys/xattr.h>
+#include "platform/interruptions.h"
 
 namespace platform {
 
@@ -55,7 +55,9 @@ std::string Beside(const std::string& path, const std::string& name) {
 
 // The open file itself, whatever name it has now: opening this path opens
 // the same file again, and access() asks about that file.
-std::string OpenFilePath(NativeHandle handle) { return "/proc/self/fd/" + std::to_string(Fd(handle)); }
+std::string OpenFilePath(NativeHandle handle) {
+  return "/proc/self/fd/" + std::to_string(Fd(handle));
+}
 
 // One read or write, again while a signal interrupts it: the count, or -1
 // with `error`.
@@ -101,39 +103,6 @@ bool RenameKeepsIdentity(const std::string& path, const struct stat& info) {
   return geteuid() == 0 || (info.st_uid == geteuid() && InOurGroups(info.st_gid));
 }
 
-// The signals that end the process unless caught: they remove the temporary
-// file first, and the overwrite in place holds them all back. SIGPIPE and
-// SIGXFSZ are ignored from the start.
-constexpr int kEndingSignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
-                                  SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR};
-
-// Interruptions remove the temporary file named here. Fixed storage: the
-// handler may only touch what needs no allocation.
-char interrupted_temp[PATH_MAX] = {};
-
-extern "C" void RemoveTempAndEnd(int signal) {
-  if (interrupted_temp[0] != '\0') unlink(interrupted_temp);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-void CatchInterruptions() {
-  static bool caught = false;
-  if (caught) return;
-  caught = true;
-  struct sigaction action {};
-  action.sa_handler = RemoveTempAndEnd;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kEndingSignals) sigaction(signal, &action, nullptr);
-}
-
-sigset_t EndingSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal : kEndingSignals) sigaddset(&set, signal);
-  return set;
-}
-
 // The process id tells whose file it is; the rest, which file it belongs to.
 std::string StagedName(const std::string& path) {
   const auto name = "camfix-" + std::to_string(getpid()) + "-" + NameOf(path).substr(0, 200);
@@ -176,7 +145,8 @@ bool IsFile(const std::string& path, const FileStamp& file) {
 // Exchanges the two names, so that `path` holds the new file and `name` the
 // old one, which is checked to be `original` before it goes; else they are
 // exchanged back. A file system without exchange gets a check and a rename.
-ErrorCode ExchangeInto(const std::string& name, const std::string& path, const FileStamp& original) {
+ErrorCode ExchangeInto(const std::string& name, const std::string& path,
+                       const FileStamp& original) {
   if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno != EINVAL && errno != ENOSYS) return errno;
     if (!IsFile(path, original)) return kChangedMeanwhile;
@@ -208,7 +178,8 @@ ErrorCode CopyRange(int from, int to, std::uint64_t size, bool& touched) {
     const ssize_t got = pread(from, block.get(), kBlock, at);
     if (got <= 0) return got < 0 ? errno : EIO;
     for (ssize_t done = 0; done < got;) {
-      const ssize_t put = pwrite(to, block.get() + done, static_cast<std::size_t>(got - done), at + done);
+      const ssize_t put =
+          pwrite(to, block.get() + done, static_cast<std::size_t>(got - done), at + done);
       if (put < 0 && errno != EINTR) return errno;
       touched = touched || put > 0;
       if (put > 0) done += put;
@@ -262,8 +233,7 @@ std::int64_t ReadSome(NativeHandle handle, char* buffer, std::size_t capacity, E
   return Retrying([&] { return read(Fd(handle), buffer, capacity); }, error);
 }
 
-std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count,
-                       ErrorCode& error) {
+std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count, ErrorCode& error) {
   return Retrying([&] { return write(Fd(handle), data, count); }, error);
 }
 
@@ -294,7 +264,6 @@ ErrorCode PlanReplacement(NativeHandle original, const std::string& path, Replac
 
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error) {
-  CatchInterruptions();
   name.clear();
   if (how == ReplaceBy::kRename) {
     const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -379,27 +348,5 @@ ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle or
 }
 
 void RemoveFile(const std::string& name) { unlink(name.c_str()); }
-
-void RemoveOnInterruption(const std::string& name) {
-  const InterruptionsHeld held;
-  const auto length = name.size() < sizeof interrupted_temp ? name.size() : 0;
-  std::memcpy(interrupted_temp, name.data(), length);
-  interrupted_temp[length] = '\0';
-}
-
-// Nested holds release the signals when the outermost one ends.
-namespace {
-int holds = 0;
-}  // namespace
-
-InterruptionsHeld::InterruptionsHeld() {
-  const sigset_t set = EndingSignalSet();
-  if (holds++ == 0) sigprocmask(SIG_BLOCK, &set, nullptr);
-}
-
-InterruptionsHeld::~InterruptionsHeld() {
-  const sigset_t set = EndingSignalSet();
-  if (--holds == 0) sigprocmask(SIG_UNBLOCK, &set, nullptr);
-}
 
 }  // namespace platform::sys

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "platform/handle_win32.h"
+#include "platform/interruptions.h"
 #include "platform/wide_text_win32.h"
 
 namespace platform {
@@ -139,29 +140,6 @@ ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
              : LastError();
 }
 
-// Interruptions remove the temporary file named here. Fixed storage: the
-// console handler runs on a thread of its own and allocates nothing.
-wchar_t interrupted_temp[MAX_PATH] = {};
-
-// Held by camfix's thread while interruptions wait, and taken for good by the
-// console handler: an interruption waits for a hold to end, and once it has
-// the lock no hold begins again.
-SRWLOCK interruption_lock = SRWLOCK_INIT;
-int holds = 0;  // nested holds; camfix's thread only
-
-// Ctrl+C, Ctrl+Break, a closed console, logoff and shutdown all end the
-// process; the system's handler, next in line, does it.
-BOOL WINAPI RemoveTempAndEnd(DWORD /*event*/) {
-  AcquireSRWLockExclusive(&interruption_lock);  // never released
-  if (interrupted_temp[0] != L'\0') DeleteFileW(interrupted_temp);
-  return FALSE;
-}
-
-void CatchInterruptions() {
-  static bool caught = false;
-  if (!caught) caught = SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE) != 0;
-}
-
 }  // namespace
 
 // The entry itself is opened, a reparse point included: a link is refused; a
@@ -253,7 +231,6 @@ ErrorCode PlanReplacement(NativeHandle /*original*/, const std::string& path, Re
 // remove it while it is open.
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::string& name,
                              ErrorCode& error) {
-  CatchInterruptions();
   name.clear();
   const InterruptionsHeld held;
   std::wstring temp;
@@ -292,7 +269,8 @@ ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string
 }
 
 // Windows never replaces in place: the temporary file always has a name.
-ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/, const std::string& /*path*/) {
+ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/,
+                         const std::string& /*path*/) {
   return 0;
 }
 
@@ -305,22 +283,5 @@ ErrorCode OverwriteWith(NativeHandle /*staged*/, std::uint64_t /*size*/, NativeH
 }
 
 void RemoveFile(const std::string& name) { DeleteFileW(WideText(name).c_str()); }
-
-// A name too long for the storage is not kept: cut, it could name another file.
-void RemoveOnInterruption(const std::string& name) {
-  const std::wstring wide = WideText(name);
-  const std::size_t length = wide.size() < std::size(interrupted_temp) ? wide.size() : 0;
-  const InterruptionsHeld held;
-  std::copy_n(wide.data(), length, interrupted_temp);
-  interrupted_temp[length] = L'\0';
-}
-
-InterruptionsHeld::InterruptionsHeld() {
-  if (holds++ == 0) AcquireSRWLockExclusive(&interruption_lock);
-}
-
-InterruptionsHeld::~InterruptionsHeld() {
-  if (--holds == 0) ReleaseSRWLockExclusive(&interruption_lock);
-}
 
 }  // namespace platform::sys

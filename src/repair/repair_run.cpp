@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr std::uint32_t kEveryKindOfEntry = 63;
 constexpr std::string_view kToolHeading = "T-Code   Size";
 constexpr std::string_view kEndMark = "----";
 
@@ -42,7 +41,7 @@ bool NextFile(TSearchRec& entry) {
 // Starts a search at the first plain file matching `pattern`. A folder that
 // cannot be listed raises EFOpenError.
 bool FirstFile(const char* pattern, TSearchRec& entry) {
-  const auto result = FindFirstMatch(pattern, kEveryKindOfEntry, entry);
+  const auto result = FindFirstMatch(pattern, entry);
   if (result == kNoMatchingEntry) return false;
   if (result != 0) {
     Raise(EFOpenError(FileErrorMessage("Cannot open file", platform::WorkingFolder(), result)));
