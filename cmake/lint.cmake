@@ -5,6 +5,15 @@
 # the MinGW build compiles them.
 find_program(CAMFIX_CLANG_TIDY clang-tidy)
 find_program(CAMFIX_CPPCHECK cppcheck)
+include(${CMAKE_CURRENT_LIST_DIR}/missing_tool.cmake)
+foreach(tool clang-tidy cppcheck)
+  string(TOUPPER ${tool} variable)
+  string(REPLACE "-" "_" variable CAMFIX_${variable})
+  if(NOT ${variable})
+    missing_tool_test(lint lint ${tool})
+    return()
+  endif()
+endforeach()
 
 set(linux_sources "")
 foreach(target camfix_core camfix)

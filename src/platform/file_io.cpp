@@ -18,7 +18,7 @@ constexpr std::uint64_t kWritebackStep = std::uint64_t{4} << 20;
 InputFile::InputFile(const std::string& path, const FileStamp& listed) {
   handle_ = sys::OpenForReading(path, error_);
   if (!IsOpen()) return;
-  if (!sys::StampOf(handle_, stamp_) || !stamp_.SameFileAs(listed)) {
+  if (!sys::StampOf(handle_, stamp_) || !SameFile(stamp_, listed)) {
     sys::CloseFile(handle_);
     handle_ = kInvalidHandle;
     error_ = kChangedMeanwhile;
@@ -82,7 +82,7 @@ bool FileReplacement::Unchanged() const {
   FileStamp now;
   FileStamp named;
   return sys::StampOf(original_.Handle(), now) && now == original_.Stamp() &&
-         sys::StampOf(path_, named) && named.SameFileAs(now);
+         sys::StampOf(path_, named) && SameFile(named, now);
 }
 
 ErrorCode FileReplacement::Commit() {

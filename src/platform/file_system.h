@@ -20,13 +20,13 @@ struct FileStamp {
   std::uint64_t size = 0;
   std::int64_t write_time = 0;
   std::int64_t change_time = 0;
-
-  // Whether both name the same file, whatever its content; true where the
-  // volume and index are unknown (0).
-  bool SameFileAs(const FileStamp& other) const {
-    return index == 0 || other.index == 0 || (volume == other.volume && index == other.index);
-  }
 };
+
+// Whether both name the same file, whatever its content; true where the
+// volume and index are unknown (0).
+inline bool SameFile(const FileStamp& a, const FileStamp& b) {
+  return a.index == 0 || b.index == 0 || (a.volume == b.volume && a.index == b.index);
+}
 
 inline bool operator==(const FileStamp& a, const FileStamp& b) {
   return a.volume == b.volume && a.index == b.index && a.size == b.size &&

@@ -138,7 +138,7 @@ ErrorCode LinkUnnamed(NativeHandle temp, const std::string& base, std::string& n
 // its change time).
 bool IsFile(const std::string& path, const FileStamp& file) {
   FileStamp named;
-  return StampOf(path, named) && named.SameFileAs(file) && named.size == file.size &&
+  return StampOf(path, named) && SameFile(named, file) && named.size == file.size &&
          named.write_time == file.write_time;
 }
 
@@ -337,7 +337,7 @@ ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle or
   FileStamp reopened;
   FileStamp opened;
   ErrorCode error = 0;
-  if (!StampOf(fd, reopened) || !StampOf(original, opened) || !reopened.SameFileAs(opened)) {
+  if (!StampOf(fd, reopened) || !StampOf(original, opened) || !SameFile(reopened, opened)) {
     error = kChangedMeanwhile;
   }
   if (error == 0) error = Reserve(fd, size, opened.size);

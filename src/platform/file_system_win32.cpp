@@ -49,6 +49,9 @@ NativeHandle AsNative(HANDLE handle) { return reinterpret_cast<NativeHandle>(han
 std::uint64_t Joined(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// While camfix reads a file, others may read it too, and it may be renamed:
+// that is how ReplaceFileW puts the new content in its place.
+constexpr DWORD kShareReading = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
 // At most this many bytes go in one ReadFile or WriteFile request.
 constexpr std::size_t kRequestLimit = std::size_t{1} << 30;
@@ -148,7 +151,7 @@ NativeHandle OpenForReading(const std::string& path, ErrorCode& error) {
   const std::wstring name = WideText(path);
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
   ScopedHandle entry(
-      OpenExisting(name, GENERIC_READ, FILE_SHARE_READ, kFlags | FILE_FLAG_OPEN_REPARSE_POINT));
+      OpenExisting(name, GENERIC_READ, kShareReading, kFlags | FILE_FLAG_OPEN_REPARSE_POINT));
   error = entry.IsOpen() ? kChangedMeanwhile : LastError();
   DWORD tag = 0;
   if (!entry.IsOpen() || GetFileType(entry.Get()) != FILE_TYPE_DISK) return kInvalidHandle;
@@ -158,9 +161,9 @@ NativeHandle OpenForReading(const std::string& path, ErrorCode& error) {
   if (IsReparseTagNameSurrogate(tag) || !StampOf(AsNative(entry.Get()), expected)) {
     return kInvalidHandle;
   }
-  ScopedHandle file(OpenExisting(name, GENERIC_READ, FILE_SHARE_READ, kFlags));
+  ScopedHandle file(OpenExisting(name, GENERIC_READ, kShareReading, kFlags));
   if (!file.IsOpen()) error = LastError();
-  if (!file.IsOpen() || !StampOf(AsNative(file.Get()), opened) || !opened.SameFileAs(expected)) {
+  if (!file.IsOpen() || !StampOf(AsNative(file.Get()), opened) || !SameFile(opened, expected)) {
     return kInvalidHandle;
   }
   return AsNative(file.Release());
@@ -212,16 +215,16 @@ ErrorCode SyncFile(NativeHandle handle) {
 }
 
 // Windows always renames: ReplaceFileW keeps what a rename would lose.
-// Refused: read-only, hidden and system files, folders, and a file open
-// elsewhere, even for reading, as the replace would fail at the end.
-ErrorCode PlanReplacement(NativeHandle /*original*/, const std::string& path, ReplaceBy& how) {
-  const std::wstring name = WideText(path);
-  const DWORD attributes = GetFileAttributesW(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
-  if ((attributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
-  const ScopedHandle exclusive(
-      OpenExisting(name, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL));
-  if (!exclusive.IsOpen()) return LastError();
+// Refused: read-only, hidden and system files, and a file that others hold
+// open without letting it be renamed, as the replace would fail at the end.
+// The attributes are the open file's own.
+ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(AsHandle(original), &info)) return LastError();
+  if ((info.dwFileAttributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
+  const ScopedHandle removable(OpenExisting(WideText(path), DELETE, kShareReading,
+                                            FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!removable.IsOpen()) return LastError();
   how = ReplaceBy::kRename;
   return 0;
 }
@@ -257,7 +260,7 @@ ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string
   temp = kInvalidHandle;
   if (!closed) return LastError();
   FileStamp named;
-  if (!StampOf(path, named) || !named.SameFileAs(original)) return kChangedMeanwhile;
+  if (!StampOf(path, named) || !SameFile(named, original)) return kChangedMeanwhile;
   const std::wstring replacement = WideText(name);
   const std::wstring target = WideText(path);
   ErrorCode error = ReplaceKeepingIdentity(target, replacement);
