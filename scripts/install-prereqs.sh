@@ -11,6 +11,7 @@ need() { # need COMMAND-OR-FILE PACKAGE
 need cmake cmake
 need g++ g++
 need make make
+need /usr/include/attr/libattr.h libattr1-dev
 if [ "${1:-}" != --build ]; then
   need /usr/include/gtest/gtest.h libgtest-dev
   need i686-w64-mingw32-g++-posix g++-mingw-w64-i686

@@ -30,9 +30,14 @@ const char* FileNameAfter(const char* path, std::string_view separators,
                           const LeadByteSet& lead_bytes);
 
 // A name or path as the platform spells it (bytes on POSIX, UTF-8 on Windows)
-// in the console's text: unchanged on POSIX; on Windows in the ANSI code page,
-// with "?" for each character that the code page cannot hold.
+// in the console's text: "?" for each control byte (0x00 to 0x1F and 0x7F),
+// which could move the cursor, clear the screen or start a forged line; on
+// Windows in the ANSI code page, with "?" also for each character that the
+// code page cannot hold. Every other name prints byte for byte.
 std::string ConsoleText(const std::string& name);
+
+// The same in the ANSI code page, control bytes kept.
+std::string AnsiText(const std::string& name);
 
 // Converts a zero-terminated text from the ANSI to the OEM code page in
 // place; nothing on platforms without the two.

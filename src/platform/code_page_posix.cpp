@@ -5,7 +5,7 @@ namespace platform {
 // File names and texts are bytes here: no double-byte rule, no conversion.
 const LeadByteSet& SystemLeadBytes() { return kNoLeadBytes; }
 
-std::string ConsoleText(const std::string& name) { return name; }
+std::string AnsiText(const std::string& name) { return name; }
 
 void ConvertToOem(char* /*text*/) {}
 

@@ -48,7 +48,7 @@ const LeadByteSet& SystemLeadBytes() {
 
 // The code page of the "A" file calls, so that a name shows as it did when
 // camfix listed folders through them.
-std::string ConsoleText(const std::string& name) { return Narrowed(CP_ACP, WideText(name)); }
+std::string AnsiText(const std::string& name) { return Narrowed(CP_ACP, WideText(name)); }
 
 void ConvertToOem(char* text) { CharToOemA(text, text); }
 

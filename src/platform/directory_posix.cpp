@@ -20,22 +20,16 @@ struct CloseFolder {
 };
 using Folder = std::unique_ptr<DIR, CloseFolder>;
 
-// Local time as an MS-DOS date and time; false outside the years 1980 to 2107.
 bool ToLocalDosStamp(std::time_t seconds, std::uint32_t& stamp) {
   std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return false;
-  const int year = local.tm_year + 1900;
-  if (year < 1980 || year > 2107) return false;
-  const auto date =
-      static_cast<std::uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  const auto time =
-      static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
-  stamp = (date << 16) | time;
-  return true;
+  return localtime_r(&seconds, &local) != nullptr &&
+         ToDosStamp(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                    local.tm_min, local.tm_sec, stamp);
 }
 
 EntryKind KindOf(mode_t mode) {
   if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISLNK(mode)) return EntryKind::kLink;
   return S_ISDIR(mode) ? EntryKind::kFolder : EntryKind::kOther;
 }
 
@@ -58,11 +52,12 @@ ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEnt
 
 bool LookUpEntry(const std::string& path, DirectoryEntry& entry) {
   struct stat info {};
-  // A dangling link is listed like a file; opening it fails later.
-  if (stat(path.c_str(), &info) != 0 && lstat(path.c_str(), &info) != 0) return false;
+  if (lstat(path.c_str(), &info) != 0) return false;
   entry.name = path.substr(path.rfind('/') + 1);
   entry.size = static_cast<std::uint64_t>(info.st_size);
-  entry.kind = S_ISLNK(info.st_mode) ? EntryKind::kFile : KindOf(info.st_mode);
+  entry.kind = KindOf(info.st_mode);
+  entry.identity.volume = static_cast<std::uint64_t>(info.st_dev);
+  entry.identity.index = static_cast<std::uint64_t>(info.st_ino);
   entry.attributes = entry.kind == EntryKind::kFolder ? kFolderAttribute : 0x20;
   if ((info.st_mode & 0222) == 0) entry.attributes |= 0x01;
   if (entry.name.starts_with('.')) entry.attributes |= kHiddenAttribute;

@@ -4,18 +4,17 @@
 
 namespace {
 
-constexpr std::uint32_t kSkippableAttributes = 0x1E;
 constexpr std::int32_t kNoMoreEntries = 18;
 
 std::int32_t FillRecord(TSearchRec& record) {
-  while (record.NextEntry < record.Listing.size()) {
+  if (record.NextEntry < record.Listing.size()) {
     const auto& entry = record.Listing[record.NextEntry++];
-    if ((entry.attributes & record.SkipAttributes) != 0) continue;
     record.WriteStamp = static_cast<std::int32_t>(entry.dos_stamp);
     record.FileSize = static_cast<std::int64_t>(entry.size);
     record.FileAttributes = entry.attributes;
     record.FileName = entry.name;
     record.FileKind = entry.kind;
+    record.FileIdentity = entry.identity;
     return 0;
   }
   return kNoMoreEntries;
@@ -40,9 +39,7 @@ void SortByName(std::vector<platform::DirectoryEntry>& entries) {
 
 }  // namespace
 
-std::int32_t FindFirstMatch(const std::string& pattern, std::uint32_t attribute_mask,
-                            TSearchRec& record) {
-  record.SkipAttributes = ~attribute_mask & kSkippableAttributes;
+std::int32_t FindFirstMatch(const std::string& pattern, TSearchRec& record) {
   record.Listing.clear();
   record.NextEntry = 0;
   if (const auto error = platform::ListWorkingFolder(pattern, record.Listing); error != 0) {

@@ -7,7 +7,7 @@
 #include "platform/directory.h"
 
 // The working-folder search: the entries whose names match a wildcard
-// pattern, one at a time, with an attribute filter.
+// pattern, one at a time, every kind of entry included.
 
 // One entry of a search together with the state of the search.
 struct TSearchRec {
@@ -16,7 +16,7 @@ struct TSearchRec {
   std::uint32_t FileAttributes = 0;
   std::string FileName;  // long name, no folder part
   platform::EntryKind FileKind = platform::EntryKind::kFile;
-  std::uint32_t SkipAttributes = 0;  // hidden, system, volume or folder bits passed over
+  platform::FileStamp FileIdentity;               // volume and index, where the listing tells them
   std::vector<platform::DirectoryEntry> Listing;  // the open search; empty when none
   std::size_t NextEntry = 0;
 };
@@ -24,15 +24,12 @@ struct TSearchRec {
 // What FindFirstMatch gives when nothing matches.
 inline constexpr std::int32_t kNoMatchingEntry = 2;
 
-// Starts a search; 0 when `record` holds the first admitted entry and the
-// search is open; kNoMatchingEntry when nothing is admitted; otherwise the
-// platform's code for a folder that cannot be listed. An entry is passed over
-// when it carries a hidden (0x02), system (0x04), volume (0x08) or folder
-// (0x10) bit that `attribute_mask` does not name; 63 admits all.
-std::int32_t FindFirstMatch(const std::string& pattern, std::uint32_t attribute_mask,
-                            TSearchRec& record);
+// Starts a search; 0 when `record` holds the first entry and the search is
+// open; kNoMatchingEntry when nothing matches; otherwise the platform's code
+// for a folder that cannot be listed.
+std::int32_t FindFirstMatch(const std::string& pattern, TSearchRec& record);
 
-// Moves to the next admitted entry; 0 on success, else non-zero.
+// Moves to the next entry; 0 on success, else non-zero.
 std::int32_t FindNextMatch(TSearchRec& record);
 
 // Releases the open search, if any.

@@ -36,32 +36,22 @@ HANDLE OpenForNoAccess(const std::wstring& name) {
                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// What the platform tells of an entry.
+// What the platform tells of an entry; `tag` is the kind of reparse point.
 struct Facts {
   DWORD attributes = 0;
   std::uint64_t size = 0;
   FILETIME write_time{};
+  DWORD tag = 0;
 };
 
 std::uint64_t Joined(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
 
-// 2108-01-01 00:00 as a FILETIME: the first moment an MS-DOS date cannot hold.
-// Wine's FileTimeToDosDateTime wraps such years instead of failing.
-constexpr std::uint64_t kEndOfDosDates = 159992928000000000;
-
-// The local time of `utc` as an MS-DOS date and time; false outside the years
-// 1980 to 2107.
 bool ToLocalDosStamp(const FILETIME& utc, std::uint32_t& stamp) {
   FILETIME local{};
-  WORD date = 0;
-  WORD time = 0;
-  if (!FileTimeToLocalFileTime(&utc, &local) ||
-      Joined(local.dwHighDateTime, local.dwLowDateTime) >= kEndOfDosDates ||
-      !FileTimeToDosDateTime(&local, &date, &time)) {
-    return false;
-  }
-  stamp = (std::uint32_t{date} << 16) | time;
-  return true;
+  SYSTEMTIME time{};
+  return FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &time) &&
+         ToDosStamp(time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                    stamp);
 }
 
 // A name that the platform takes for a device (CON, NUL, COM1 ... with any
@@ -84,26 +74,20 @@ bool IsHostSpecial(const std::wstring& name) {
   return GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data) == 0;
 }
 
-// A link's entry tells of the link: what it points to counts, a dangling one
-// stays a file. The link's own hidden and system bits are kept.
-void FollowLink(const std::wstring& name, Facts& facts) {
-  const ScopedHandle target(OpenForNoAccess(name));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!target.IsOpen() || !GetFileInformationByHandle(target.Get(), &info)) return;
-  const DWORD own = facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  facts = {info.dwFileAttributes | own, Joined(info.nFileSizeHigh, info.nFileSizeLow),
-           info.ftLastWriteTime};
-}
-
+// A symbolic link or junction is a link; a cloud placeholder, also a reparse
+// point, is the file itself.
 EntryKind KindOf(const std::wstring& name, const Facts& facts) {
+  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+      IsReparseTagNameSurrogate(facts.tag)) {
+    return EntryKind::kLink;
+  }
   if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
   if (NamesDevice(name)) return EntryKind::kOther;
   if (facts.size == 0 && IsHostSpecial(name)) return EntryKind::kOther;
   return EntryKind::kFile;
 }
 
-DirectoryEntry Describe(const std::wstring& name, Facts facts) {
-  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) FollowLink(name, facts);
+DirectoryEntry Describe(const std::wstring& name, const Facts& facts) {
   DirectoryEntry entry;
   entry.name = Utf8Text(name);
   entry.size = facts.size;
@@ -114,9 +98,9 @@ DirectoryEntry Describe(const std::wstring& name, Facts facts) {
 }
 
 DirectoryEntry EntryOf(const WIN32_FIND_DATAW& data) {
-  return Describe(
-      data.cFileName,
-      {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow), data.ftLastWriteTime});
+  return Describe(data.cFileName,
+                  {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow),
+                   data.ftLastWriteTime, data.dwReserved0});
 }
 
 bool IsDotEntry(const wchar_t* name) {
@@ -144,11 +128,10 @@ ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEnt
 }
 
 bool LookUpEntry(const std::string& path, DirectoryEntry& entry) {
-  const std::wstring name = WideText(path);
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return false;
-  entry = Describe(name, {data.dwFileAttributes, Joined(data.nFileSizeHigh, data.nFileSizeLow),
-                          data.ftLastWriteTime});
+  WIN32_FIND_DATAW data{};
+  const FindHandle search(WideText(path), data);
+  if (!search.IsOpen()) return false;
+  entry = EntryOf(data);
   entry.name = path.substr(path.find_last_of("\\/") + 1);
   return true;
 }

@@ -1,6 +1,9 @@
 #include "platform/file_io.h"
 
+#include <utility>
+
 #include "platform/file_system.h"
+#include "platform/interruptions.h"
 
 namespace platform {
 
@@ -12,9 +15,14 @@ constexpr std::uint64_t kWritebackStep = std::uint64_t{4} << 20;
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) {
+InputFile::InputFile(const std::string& path, const FileStamp& listed) {
   handle_ = sys::OpenForReading(path, error_);
-  if (IsOpen()) sys::StampOf(handle_, stamp_);
+  if (!IsOpen()) return;
+  if (!sys::StampOf(handle_, stamp_) || !stamp_.SameFileAs(listed)) {
+    sys::CloseFile(handle_);
+    handle_ = kInvalidHandle;
+    error_ = kChangedMeanwhile;
+  }
 }
 
 InputFile::~InputFile() {
@@ -25,12 +33,18 @@ std::int64_t InputFile::Read(char* buffer, std::size_t capacity) {
   return sys::ReadSome(handle_, buffer, capacity, error_);
 }
 
-FileReplacement::FileReplacement(const std::string& path) : path_(path) {
+std::uint64_t InputFile::SkipHoles(std::uint64_t offset) {
+  return sys::NextData(handle_, offset, stamp_.size);
+}
+
+FileReplacement::FileReplacement(const std::string& path, const InputFile& original)
+    : path_(path), original_(original) {
   sys::ReplaceBy how = sys::ReplaceBy::kRename;
-  error_ = sys::PlanReplacement(path, how);
+  error_ = sys::PlanReplacement(original.Handle(), path, how);
   if (error_ != 0) return;
   in_place_ = how == sys::ReplaceBy::kOverwrite;
   temp_ = sys::CreateTemporary(path, how, temp_name_, error_);
+  if (!IsOpen()) failed_place_ = std::exchange(temp_name_, {});
 }
 
 FileReplacement::~FileReplacement() { Discard(); }
@@ -40,7 +54,7 @@ void FileReplacement::Discard() {
   temp_ = kInvalidHandle;
   if (!temp_name_.empty()) sys::RemoveFile(temp_name_);
   temp_name_.clear();
-  sys::RemoveOnInterruption({});
+  RemoveOnInterruption({});
 }
 
 bool FileReplacement::Write(const char* data, std::size_t count) {
@@ -48,6 +62,7 @@ bool FileReplacement::Write(const char* data, std::size_t count) {
     const auto put = sys::WriteSome(temp_, data, count, error_);
     if (put <= 0) {
       if (put == 0) error_ = sys::kNoRoom;
+      if (in_place_) failed_place_ = temp_name_;
       return false;
     }
     const auto before = written_;
@@ -62,26 +77,44 @@ bool FileReplacement::Write(const char* data, std::size_t count) {
   return true;
 }
 
-ErrorCode FileReplacement::Commit(const FileStamp& stamp) {
-  if (ErrorCode error = sys::SyncFile(temp_); error != 0) return error;
+// The file as it was opened, still under its name.
+bool FileReplacement::Unchanged() const {
   FileStamp now;
-  if (!sys::StampOf(path_, now) || now != stamp) return kChangedMeanwhile;
-  if (in_place_) {
-    const sys::InterruptionsHeld held;
-    const ErrorCode error = sys::OverwriteWith(temp_, written_, path_);
-    if (error != 0) {
-      // The file may be part written now: the complete content stays.
-      kept_at_ = temp_name_;
-      sys::RemoveOnInterruption({});
-      temp_name_.clear();
+  FileStamp named;
+  return sys::StampOf(original_.Handle(), now) && now == original_.Stamp() &&
+         sys::StampOf(path_, named) && named.SameFileAs(now);
+}
+
+ErrorCode FileReplacement::Commit() {
+  if (ErrorCode error = sys::SyncFile(temp_); error != 0) return error;
+  if (!Unchanged()) return kChangedMeanwhile;
+  if (!in_place_) {
+    const ErrorCode error = sys::CopyIdentity(original_.Handle(), temp_);
+    if (error == 0) {
+      const ErrorCode moved = sys::MoveIntoPlace(temp_, temp_name_, path_, original_.Stamp());
+      return moved != 0 ? moved : sys::SyncFolderOf(path_);
     }
-    return error;
+    if (!sys::IdentityCannotTravel(error)) return error;
+    in_place_ = true;  // what the file is stays only with the file itself
+    if (ErrorCode named = sys::NameStagedCopy(temp_, temp_name_, path_); named != 0) return named;
   }
-  if (ErrorCode error = sys::CopyOwnership(temp_, path_); error != 0) return error;
-  const sys::InterruptionsHeld held;
-  if (ErrorCode error = sys::MoveIntoPlace(temp_, temp_name_, path_); error != 0) return error;
-  temp_name_.clear();
-  return sys::SyncFolderOf(path_);
+  return CommitInPlace();
+}
+
+// The staged copy is complete and durable under its name before the first
+// byte of the file changes; it goes once the file is.
+ErrorCode FileReplacement::CommitInPlace() {
+  if (ErrorCode error = sys::SyncFolderOf(temp_name_); error != 0) return error;
+  const InterruptionsHeld held;
+  if (!Unchanged()) return kChangedMeanwhile;
+  bool touched = false;
+  const ErrorCode error = sys::OverwriteWith(temp_, written_, original_.Handle(), touched);
+  if (error != 0 && touched) {
+    kept_at_ = temp_name_;
+    RemoveOnInterruption({});
+    temp_name_.clear();
+  }
+  return error;
 }
 
 }  // namespace platform

@@ -9,29 +9,34 @@
 
 namespace platform {
 
-// Files as camfix reads and rewrites them: a stream in, a stream out, and a
-// replacement that either takes the file's place whole or leaves it alone.
+// Files as camfix reads and rewrites them: each file is opened once, and
+// every decision about it is taken from that open file, never from its name
+// again; a replacement either takes the file's place whole or leaves it alone.
 
-// The code Commit gives when the file changed after it was read.
-inline constexpr ErrorCode kChangedMeanwhile = -2;
-
-// A file opened for reading, others may read it too; closed on destruction.
+// A regular file opened for reading, others may read it too; closed on
+// destruction.
 class InputFile {
  public:
-  explicit InputFile(const std::string& path);
+  // `listed`: the file the folder listing saw under `path`. A name that holds
+  // something else now (a link, a device, another file) is not opened, and
+  // OpenError gives kChangedMeanwhile.
+  InputFile(const std::string& path, const FileStamp& listed);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // False when the file cannot be opened (missing, a folder, no access).
+  // False when the file cannot be opened (missing, no access, changed).
   bool IsOpen() const { return handle_ != kInvalidHandle; }
   ErrorCode OpenError() const { return error_; }
+  NativeHandle Handle() const { return handle_; }
   // The file as it was opened.
   const FileStamp& Stamp() const { return stamp_; }
 
   // Up to `capacity` bytes: the count, 0 at the end of the file, -1 when the
   // read failed.
   std::int64_t Read(char* buffer, std::size_t capacity);
+  // Moves on past the holes of a sparse file; the new offset.
+  std::uint64_t SkipHoles(std::uint64_t offset);
 
  private:
   NativeHandle handle_ = kInvalidHandle;
@@ -39,20 +44,21 @@ class InputFile {
   FileStamp stamp_;
 };
 
-// New content for an existing file, written as a stream. The file stays as
-// it was until Commit succeeds and then keeps what it is: its owner, group,
-// permissions and other links (on Windows its attributes, access rights and
-// short name). A replacement that is not committed, or that an interruption
-// (Ctrl+C, SIGTERM, SIGHUP, a closed console) ends, leaves no file behind.
+// New content for an open file, written as a stream. The file stays as it
+// was until Commit succeeds and then keeps what it is: its owner, group,
+// permissions, access control lists, extended attributes and other links (on
+// Windows its attributes, access rights and short name). A replacement that
+// is not committed, or that a signal ends, leaves no file behind; a signal
+// during the overwrite in place waits for its end.
 class FileReplacement {
  public:
-  explicit FileReplacement(const std::string& path);
+  FileReplacement(const std::string& path, const InputFile& original);
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  // False when the file cannot take new content (read-only, a folder, no
-  // access) or no temporary file can be made; nothing was written then.
+  // False when the file cannot take new content (read-only, no access) or no
+  // temporary file can be made; nothing was written then.
   bool IsOpen() const { return temp_ != kInvalidHandle; }
   ErrorCode OpenError() const { return error_; }
 
@@ -61,22 +67,30 @@ class FileReplacement {
   ErrorCode WriteError() const { return error_; }
 
   // Makes the new content durable and puts it in the file's place, provided
-  // the file still has `stamp` (else kChangedMeanwhile). 0 on success.
-  ErrorCode Commit(const FileStamp& stamp);
+  // the file still has the stamp it was opened with and `path` still names
+  // it (else kChangedMeanwhile). 0 on success.
+  ErrorCode Commit();
 
+  // The file that failed when it was not the file itself: the staged copy
+  // that could not be made or written; empty otherwise.
+  const std::string& FailedPlace() const { return failed_place_; }
   // Where the complete new content was kept when a commit failed part way
   // through overwriting the file in place; empty otherwise.
   const std::string& KeptAt() const { return kept_at_; }
 
  private:
   void Discard();
+  ErrorCode CommitInPlace();
+  bool Unchanged() const;
 
   std::string path_;
+  const InputFile& original_;
   std::string temp_name_;  // empty while the temporary file has no name
   NativeHandle temp_ = kInvalidHandle;
   bool in_place_ = false;
   std::uint64_t written_ = 0;
   ErrorCode error_ = 0;
+  std::string failed_place_;
   std::string kept_at_;
 };
 

@@ -12,18 +12,30 @@
 namespace platform {
 
 // What tells one state of a file from another: when any field differs, the
-// file was replaced or written meanwhile.
+// file was replaced or written meanwhile. The change time is the system's
+// own (POSIX ctime), which no program can set back; 0 where unknown.
 struct FileStamp {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
   std::uint64_t size = 0;
   std::int64_t write_time = 0;
+  std::int64_t change_time = 0;
+
+  // Whether both name the same file, whatever its content; true where the
+  // volume and index are unknown (0).
+  bool SameFileAs(const FileStamp& other) const {
+    return index == 0 || other.index == 0 || (volume == other.volume && index == other.index);
+  }
 };
 
 inline bool operator==(const FileStamp& a, const FileStamp& b) {
   return a.volume == b.volume && a.index == b.index && a.size == b.size &&
-         a.write_time == b.write_time;
+         a.write_time == b.write_time && a.change_time == b.change_time;
 }
+
+// The code for a name that no longer holds the file that was listed or
+// read: a link, a device or another file stands there now.
+inline constexpr ErrorCode kChangedMeanwhile = -2;
 
 // `path` resolved against the working folder, in the platform's spelling.
 std::string FullPathName(const std::string& path);
@@ -35,64 +47,80 @@ std::string SystemErrorText(ErrorCode code);
 
 namespace platform::sys {
 
-// Opens an existing file for reading, sharing it for reading; refuses a folder.
+// Opens the regular file `path` for reading, sharing it for reading, without
+// following a link (POSIX) or a name-surrogate reparse point (Windows);
+// kChangedMeanwhile for a link, a folder or anything else that is no regular
+// file. A folder that was listed as such never gets here.
 NativeHandle OpenForReading(const std::string& path, ErrorCode& error);
 void CloseFile(NativeHandle handle);
 
 bool StampOf(NativeHandle handle, FileStamp& stamp);
+// The stamp of the entry `path` names, a link not followed.
 bool StampOf(const std::string& path, FileStamp& stamp);
 
 // One read or write request: the count moved, or -1 with `error`.
 std::int64_t ReadSome(NativeHandle handle, char* buffer, std::size_t capacity, ErrorCode& error);
 std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count, ErrorCode& error);
+// The offset of the first data at or after `offset`, holes skipped; `end`
+// when only holes follow. Where holes cannot be told, `offset`.
+std::uint64_t NextData(NativeHandle handle, std::uint64_t offset, std::uint64_t end);
 // Starts writing [offset, offset + length) to disk without waiting; a hint.
 void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length);
 ErrorCode SyncFile(NativeHandle handle);
 
 // How a file can take new content and stay what it is: a temporary file
 // beside it put in its place by a rename, or (POSIX, where a rename would lose
-// the owner, the group or other links, or the folder takes no new file) a
-// temporary file in the system's temp folder copied over it.
+// the owner, the group or other links, or the folder takes no new file) the
+// new content staged in full under a name of its own and then copied over
+// the file.
 enum class ReplaceBy { kRename, kOverwrite };
 
-// 0 with the way, or the code that refuses any new content for `path`.
-ErrorCode PlanReplacement(const std::string& path, ReplaceBy& how);
+// 0 with the way, or the code that refuses any new content for the open
+// file `original` at `path`.
+ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how);
 
-// An empty temporary file for new content of `path`, opened for writing; its
-// name in `name`, or empty while it has none. The name is one that no CAM
-// pattern selects, and an interruption removes the file.
+// An empty file for new content of `path`, open for reading and writing; its
+// name in `name`, or empty while it has none. kRename: beside `path`, unnamed
+// where the file system allows. kOverwrite: the staged copy, named after the
+// file, beside it where the folder takes new files, else in the system's
+// folder for files that outlive a restart. No CAM pattern selects the name,
+// and an interruption removes the file. On failure `name` tells which file
+// could not be made, when it is not `path`'s own.
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error);
 
-// kRename: gives the temporary file the owner, group and permissions of
-// `path` (owner first, so that set-id bits survive); then puts it in
-// `path`'s place, closing `temp` and naming it first if need be; then makes
-// the folder's new entry durable.
-ErrorCode CopyOwnership(NativeHandle temp, const std::string& path);
-ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path);
-ErrorCode SyncFolderOf(const std::string& path);
+// kRename: gives `temp` the owner, group, permissions, access control lists
+// and extended attributes of `original` (the owner first, the permissions
+// last, so that set-id bits survive). A code for which IdentityCannotTravel
+// is true means that a rename would lose some of it.
+ErrorCode CopyIdentity(NativeHandle original, NativeHandle temp);
+bool IdentityCannotTravel(ErrorCode error);
 
-// kOverwrite: reserves `size` bytes for `path`, then copies the temporary
-// file over it from offset 0 and makes it durable.
-ErrorCode OverwriteWith(NativeHandle temp, std::uint64_t size, const std::string& path);
+// kRename: puts `temp` in the place of `path`, which must still be the file
+// `original` (else kChangedMeanwhile, and `path` keeps it); names and closes
+// `temp` first where need be. Then makes the folder's new entry durable.
+ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
+                        const FileStamp& original);
+
+// Gives the unnamed `temp` for `path` the name a staged copy has; 0 when it
+// has one already.
+ErrorCode NameStagedCopy(NativeHandle temp, std::string& name, const std::string& path);
+
+// Makes the entry `name` durable in its folder.
+ErrorCode SyncFolderOf(const std::string& name);
+
+// kOverwrite: writes the first `size` bytes of `staged` over the open file
+// `original` from offset 0 (reopened for writing, checked to be the same
+// file) and makes them durable; the room needed is reserved first, without
+// changing the file, so that a full disk fails before the first byte. Sets
+// `touched` once the file's bytes have begun to change.
+ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle original,
+                        bool& touched);
 
 // The code for a write that stored nothing: the disk is full.
 extern const ErrorCode kNoRoom;
 
 // Removes a file by name; failures are ignored.
 void RemoveFile(const std::string& name);
-
-// The temporary file an interruption removes; empty for none.
-void RemoveOnInterruption(const std::string& name);
-
-// Holds interruptions back while it lives; one that came meanwhile ends the
-// process when it goes.
-class InterruptionsHeld {
- public:
-  InterruptionsHeld();
-  ~InterruptionsHeld();
-  InterruptionsHeld(const InterruptionsHeld&) = delete;
-  InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
-};
 
 }  // namespace platform::sys

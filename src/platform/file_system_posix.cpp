@@ -2,16 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <attr/libattr.h>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
+
+#include "platform/interruptions.h"
 
 namespace platform {
 
@@ -42,6 +45,20 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// `name` in the folder of `path`.
+std::string Beside(const std::string& path, const std::string& name) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? name : path.substr(0, slash + 1) + name;
+}
+
+// The open file itself, whatever name it has now: opening this path opens
+// the same file again, and access() asks about that file.
+std::string OpenFilePath(NativeHandle handle) {
+  return "/proc/self/fd/" + std::to_string(Fd(handle));
+}
+
 // One read or write, again while a signal interrupts it: the count, or -1
 // with `error`.
 template <class Call>
@@ -56,10 +73,14 @@ std::int64_t Retrying(Call call, ErrorCode& error) {
   }
 }
 
+std::int64_t Nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 FileStamp ToStamp(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::uint64_t>(info.st_size),
-          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+          static_cast<std::uint64_t>(info.st_size), Nanoseconds(info.st_mtim),
+          Nanoseconds(info.st_ctim)};
 }
 
 bool InOurGroups(gid_t group) {
@@ -70,63 +91,123 @@ bool InOurGroups(gid_t group) {
          groups.begin() + std::max(count, 0);
 }
 
+bool FolderTakesNewFiles(const std::string& path) {
+  return access(FolderOf(path).c_str(), W_OK | X_OK) == 0;
+}
+
 // A file put in place by a rename is a new file: it keeps the old one's owner
 // and group only where camfix may give them, and it is not the old file's
 // other names.
 bool RenameKeepsIdentity(const std::string& path, const struct stat& info) {
-  struct stat own {};
-  if (lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode)) return true;  // the link is replaced
-  if (info.st_nlink > 1 || access(FolderOf(path).c_str(), W_OK) != 0) return false;
+  if (info.st_nlink > 1 || !FolderTakesNewFiles(path)) return false;
   return geteuid() == 0 || (info.st_uid == geteuid() && InOurGroups(info.st_gid));
 }
 
-// Interruptions remove the temporary file named here. Fixed storage: the
-// handler may only touch what needs no allocation.
-char interrupted_temp[PATH_MAX] = {};
-
-extern "C" void RemoveTempAndEnd(int signal) {
-  if (interrupted_temp[0] != '\0') unlink(interrupted_temp);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+// The process id tells whose file it is; the rest, which file it belongs to.
+std::string StagedName(const std::string& path) {
+  const auto name = "camfix-" + std::to_string(getpid()) + "-" + NameOf(path).substr(0, 200);
+  return FolderTakesNewFiles(path) ? Beside(path, "." + name) : "/var/tmp/" + name;
 }
 
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
-
-void CatchInterruptions() {
-  static bool caught = false;
-  if (caught) return;
-  caught = true;
-  struct sigaction action {};
-  action.sa_handler = RemoveTempAndEnd;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kInterruptions) sigaction(signal, &action, nullptr);
+// The name of a temporary file beside `path` that a rename puts in its place.
+std::string TempName(const std::string& path) {
+  return Beside(path, ".camfix-" + std::to_string(getpid()) + ".tmp");
 }
 
-sigset_t InterruptionSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal : kInterruptions) sigaddset(&set, signal);
-  return set;
+// An unused name for a file made by linkat or open, from `base`.
+template <class Make>
+ErrorCode MakeUnderFreshName(const std::string& base, std::string& name, Make make) {
+  for (unsigned attempt = 0;; ++attempt) {
+    name = attempt == 0 ? base : base + "." + std::to_string(attempt);
+    if (make(name.c_str())) return 0;
+    if (errno != EEXIST) return errno;
+  }
 }
 
-// A name no CAM pattern selects, beside `path`, for a file made by linkat.
-std::string FreshTempName(const std::string& path, unsigned attempt) {
-  return FolderOf(path) + "/.camfix-" + std::to_string(getpid()) + "-" +
-         std::to_string(attempt) + ".tmp";
+ErrorCode LinkUnnamed(NativeHandle temp, const std::string& base, std::string& name) {
+  const auto unnamed = OpenFilePath(temp);
+  const ErrorCode error = MakeUnderFreshName(base, name, [&](const char* candidate) {
+    return linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, candidate, AT_SYMLINK_FOLLOW) == 0;
+  });
+  if (error != 0) return error;
+  RemoveOnInterruption(name);
+  return 0;
+}
+
+// Whether `path` names `file` with its size and write time (a rename sets
+// its change time).
+bool IsFile(const std::string& path, const FileStamp& file) {
+  FileStamp named;
+  return StampOf(path, named) && named.SameFileAs(file) && named.size == file.size &&
+         named.write_time == file.write_time;
+}
+
+// Exchanges the two names, so that `path` holds the new file and `name` the
+// old one, which is checked to be `original` before it goes; else they are
+// exchanged back. A file system without exchange gets a check and a rename.
+ErrorCode ExchangeInto(const std::string& name, const std::string& path,
+                       const FileStamp& original) {
+  if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    if (!IsFile(path, original)) return kChangedMeanwhile;
+    return rename(name.c_str(), path.c_str()) == 0 ? 0 : errno;
+  }
+  if (!IsFile(name, original)) {
+    renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+    return kChangedMeanwhile;
+  }
+  unlink(name.c_str());
+  return 0;
+}
+
+// The reservation keeps the file's size, and a failed one gives back what it
+// got beyond the end; a file system that cannot reserve so is written
+// without one.
+ErrorCode Reserve(int fd, std::uint64_t size, std::uint64_t old_size) {
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+  const ErrorCode error = errno;
+  if (error == EOPNOTSUPP || error == ENOSYS) return 0;
+  ftruncate(fd, static_cast<off_t>(old_size));
+  return error;
+}
+
+ErrorCode CopyRange(int from, int to, std::uint64_t size, bool& touched) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  const std::unique_ptr<char[]> block(new char[kBlock]);
+  for (off_t at = 0; static_cast<std::uint64_t>(at) < size;) {
+    const ssize_t got = pread(from, block.get(), kBlock, at);
+    if (got <= 0) return got < 0 ? errno : EIO;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put =
+          pwrite(to, block.get() + done, static_cast<std::size_t>(got - done), at + done);
+      if (put < 0 && errno != EINTR) return errno;
+      touched = touched || put > 0;
+      if (put > 0) done += put;
+    }
+    at += got;
+  }
+  touched = true;
+  return ftruncate(to, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+// Copies every attribute but those the system marks to be skipped; the access
+// control lists come with them.
+extern "C" int CopiedAttribute(const char* name, struct error_context* context) {
+  return attr_copy_action(name, context) != ATTR_ACTION_SKIP ? 1 : 0;
 }
 
 }  // namespace
 
 NativeHandle OpenForReading(const std::string& path, ErrorCode& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    error = errno;
+    error = errno == ELOOP ? kChangedMeanwhile : errno;
     return kInvalidHandle;
   }
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    error = EISDIR;
+    error = kChangedMeanwhile;
     return kInvalidHandle;
   }
   return fd;
@@ -143,7 +224,7 @@ bool StampOf(NativeHandle handle, FileStamp& stamp) {
 
 bool StampOf(const std::string& path, FileStamp& stamp) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return false;
+  if (lstat(path.c_str(), &info) != 0) return false;
   stamp = ToStamp(info);
   return true;
 }
@@ -152,9 +233,16 @@ std::int64_t ReadSome(NativeHandle handle, char* buffer, std::size_t capacity, E
   return Retrying([&] { return read(Fd(handle), buffer, capacity); }, error);
 }
 
-std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count,
-                       ErrorCode& error) {
+std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count, ErrorCode& error) {
   return Retrying([&] { return write(Fd(handle), data, count); }, error);
+}
+
+std::uint64_t NextData(NativeHandle handle, std::uint64_t offset, std::uint64_t end) {
+  const off_t data = lseek(Fd(handle), static_cast<off_t>(offset), SEEK_DATA);
+  if (data >= 0) return static_cast<std::uint64_t>(data);
+  if (errno != ENXIO) return offset;
+  lseek(Fd(handle), static_cast<off_t>(end), SEEK_SET);
+  return end;
 }
 
 void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {
@@ -165,124 +253,100 @@ void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t len
 ErrorCode SyncFile(NativeHandle handle) { return fsync(Fd(handle)) == 0 ? 0 : errno; }
 
 // A file without write permission counts as read-only, also for root.
-ErrorCode PlanReplacement(const std::string& path, ReplaceBy& how) {
+ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return errno;
-  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (fstat(Fd(original), &info) != 0) return errno;
   if ((info.st_mode & 0222) == 0) return EACCES;
-  if (access(path.c_str(), W_OK) != 0) return errno;
+  if (access(OpenFilePath(original).c_str(), W_OK) != 0) return errno;
   how = RenameKeepsIdentity(path, info) ? ReplaceBy::kRename : ReplaceBy::kOverwrite;
   return 0;
 }
 
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error) {
-  CatchInterruptions();
   name.clear();
   if (how == ReplaceBy::kRename) {
-    const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;
   }
-  // The process id tells whose staged file it is.
-  std::string temp = how == ReplaceBy::kRename
-                         ? FolderOf(path) + "/.camfix-XXXXXX.tmp"
-                         : "/tmp/camfix-" + std::to_string(getpid()) + "-XXXXXX.tmp";
-  const int fd = mkostemps(temp.data(), 4, O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
+  const auto base = how == ReplaceBy::kRename ? TempName(path) : StagedName(path);
+  int fd = -1;
+  const InterruptionsHeld held;  // no interruption between making and registering
+  error = MakeUnderFreshName(base, name, [&fd](const char* candidate) {
+    fd = open(candidate, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0;
+  });
+  if (error != 0) {
+    if (how == ReplaceBy::kRename) name.clear();
     return kInvalidHandle;
   }
-  name = temp;
   RemoveOnInterruption(name);
   return fd;
 }
 
-ErrorCode CopyOwnership(NativeHandle temp, const std::string& path) {
+ErrorCode CopyIdentity(NativeHandle original, NativeHandle temp) {
   struct stat info {};
   struct stat own {};
-  if (stat(path.c_str(), &info) != 0 || fstat(Fd(temp), &own) != 0) return errno;
+  if (fstat(Fd(original), &info) != 0 || fstat(Fd(temp), &own) != 0) return errno;
   if ((own.st_uid != info.st_uid || own.st_gid != info.st_gid) &&
       fchown(Fd(temp), info.st_uid, info.st_gid) != 0) {
     return errno;
   }
+  // A default access control list of the folder gave the new file one of
+  // its own; only the original's may stay.
+  fremovexattr(Fd(temp), "system.posix_acl_access");
+  if (attr_copy_fd("", Fd(original), "", Fd(temp), CopiedAttribute, nullptr) != 0) return errno;
   return fchmod(Fd(temp), info.st_mode & 07777) == 0 ? 0 : errno;
 }
 
-ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path) {
-  const std::string unnamed = "/proc/self/fd/" + std::to_string(Fd(temp));
-  for (unsigned attempt = 0; name.empty(); ++attempt) {
-    const auto candidate = FreshTempName(path, attempt);
-    if (linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      name = candidate;
-      RemoveOnInterruption(name);
-    } else if (errno != EEXIST) {
-      return errno;
-    }
+bool IdentityCannotTravel(ErrorCode error) {
+  return error == EPERM || error == ENOTSUP || error == EACCES;
+}
+
+ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
+                        const FileStamp& original) {
+  const InterruptionsHeld held;
+  if (name.empty()) {
+    if (ErrorCode error = LinkUnnamed(temp, TempName(path), name); error != 0) return error;
   }
   const int closed = close(Fd(temp));
   temp = kInvalidHandle;
   if (closed != 0) return errno;
-  if (rename(name.c_str(), path.c_str()) != 0) return errno;
+  if (ErrorCode error = ExchangeInto(name, path, original); error != 0) return error;
+  name.clear();
   RemoveOnInterruption({});
   return 0;
 }
 
-ErrorCode SyncFolderOf(const std::string& path) {
-  const int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;  // the rename stands; only its durability is the system's now
+ErrorCode NameStagedCopy(NativeHandle temp, std::string& name, const std::string& path) {
+  return name.empty() ? LinkUnnamed(temp, StagedName(path), name) : 0;
+}
+
+ErrorCode SyncFolderOf(const std::string& name) {
+  const int fd = open(FolderOf(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;  // the entry stands; only its durability is the system's now
   const int synced = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
   close(fd);
   return synced;
 }
 
-ErrorCode OverwriteWith(NativeHandle temp, std::uint64_t size, const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle original,
+                        bool& touched) {
+  const int fd = open(OpenFilePath(original).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno;
-  ErrorCode error = posix_fallocate(fd, 0, static_cast<off_t>(size));
-  constexpr std::size_t kBlock = std::size_t{1} << 20;
-  const std::unique_ptr<char[]> block(new char[kBlock]);
-  for (off_t at = 0; error == 0 && static_cast<std::uint64_t>(at) < size;) {
-    const ssize_t got = pread(Fd(temp), block.get(), kBlock, at);
-    if (got <= 0) {
-      error = got < 0 ? errno : EIO;
-      break;
-    }
-    for (ssize_t done = 0; error == 0 && done < got;) {
-      const ssize_t put = pwrite(fd, block.get() + done, static_cast<std::size_t>(got - done),
-                                 at + done);
-      if (put < 0 && errno != EINTR) error = errno;
-      if (put > 0) done += put;
-    }
-    at += got;
+  FileStamp reopened;
+  FileStamp opened;
+  ErrorCode error = 0;
+  if (!StampOf(fd, reopened) || !StampOf(original, opened) || !reopened.SameFileAs(opened)) {
+    error = kChangedMeanwhile;
   }
-  if (error == 0 && ftruncate(fd, static_cast<off_t>(size)) != 0) error = errno;
+  if (error == 0) error = Reserve(fd, size, opened.size);
+  if (error == 0) error = CopyRange(Fd(staged), fd, size, touched);
   if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
   return error;
 }
 
 void RemoveFile(const std::string& name) { unlink(name.c_str()); }
-
-void RemoveOnInterruption(const std::string& name) {
-  const InterruptionsHeld held;
-  const auto length = std::min(name.size(), sizeof interrupted_temp - 1);
-  std::memcpy(interrupted_temp, name.data(), length);
-  interrupted_temp[length] = '\0';
-}
-
-// Nested holds release the interruptions when the outermost one ends.
-namespace {
-int holds = 0;
-}  // namespace
-
-InterruptionsHeld::InterruptionsHeld() {
-  const sigset_t set = InterruptionSet();
-  if (holds++ == 0) sigprocmask(SIG_BLOCK, &set, nullptr);
-}
-
-InterruptionsHeld::~InterruptionsHeld() {
-  const sigset_t set = InterruptionSet();
-  if (--holds == 0) sigprocmask(SIG_UNBLOCK, &set, nullptr);
-}
 
 }  // namespace platform::sys

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "platform/handle_win32.h"
+#include "platform/interruptions.h"
 #include "platform/wide_text_win32.h"
 
 namespace platform {
@@ -58,11 +59,25 @@ HANDLE OpenExisting(const std::wstring& name, DWORD access, DWORD share, DWORD f
   return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-FileStamp ToStamp(const BY_HANDLE_FILE_INFORMATION& info) {
+FileStamp ToStamp(const BY_HANDLE_FILE_INFORMATION& info, std::int64_t change_time) {
   const auto& written = info.ftLastWriteTime;
   return {info.dwVolumeSerialNumber, Joined(info.nFileIndexHigh, info.nFileIndexLow),
           Joined(info.nFileSizeHigh, info.nFileSizeLow),
-          static_cast<std::int64_t>(Joined(written.dwHighDateTime, written.dwLowDateTime))};
+          static_cast<std::int64_t>(Joined(written.dwHighDateTime, written.dwLowDateTime)),
+          change_time};
+}
+
+// Whether the open entry is a reparse point, with its tag. A name-surrogate
+// tag (a symbolic link, a junction) stands for a name elsewhere; a cloud
+// placeholder is a reparse point too, but the file itself.
+bool IsReparsePoint(HANDLE file, DWORD& tag) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info) ||
+      (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  tag = info.ReparseTag;
+  return true;
 }
 
 // The folder part of `path` with its separator, "." for a bare name.
@@ -103,33 +118,6 @@ ErrorCode ReplaceKeepingIdentity(const std::wstring& path, const std::wstring& r
   return error;
 }
 
-// The path of the file or folder that `name` leads to, links followed, as
-// the platform spells it; empty when it cannot tell.
-std::wstring FinalPathOf(const std::wstring& name) {
-  const ScopedHandle file(OpenExisting(name, 0, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
-  if (!file.IsOpen()) return {};
-  const DWORD size = GetFinalPathNameByHandleW(file.Get(), nullptr, 0, FILE_NAME_NORMALIZED);
-  std::wstring path(size, L'\0');
-  const DWORD length =
-      GetFinalPathNameByHandleW(file.Get(), path.data(), size, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= size) return {};
-  path.resize(length);
-  return path;
-}
-
-// True when `path` is the file's own entry in its folder rather than a link
-// to a file elsewhere or under another name: ReplaceFileW would move a link's
-// target to the backup name (wine does). Both paths are resolved alike, so
-// mapped and substituted drives compare equal.
-bool IsOwnEntry(const std::wstring& path) {
-  std::wstring expected = FinalPathOf(FolderOf(path));
-  const std::wstring actual = FinalPathOf(path);
-  if (expected.empty() || actual.empty()) return false;
-  if (expected.back() != L'\\') expected += L'\\';
-  expected += path.substr(path.find_last_of(L"\\/") + 1);
-  return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
 // Codes of a volume that cannot do ReplaceFileW at all; both files keep
 // their names then.
 bool IsUnsupported(ErrorCode error) {
@@ -137,8 +125,7 @@ bool IsUnsupported(ErrorCode error) {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-// A plain rename over the name, for such a volume or a link, which it
-// replaces and whose target it keeps. The new file takes the
+// A plain rename over the name, for such a volume. The new file takes the
 // attributes that survive a rewrite: archive, which a rewrite sets, and the
 // indexing bit.
 ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
@@ -153,49 +140,48 @@ ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
              : LastError();
 }
 
-// Interruptions remove the temporary file named here. Fixed storage: the
-// console handler runs on a thread of its own and allocates nothing.
-wchar_t interrupted_temp[MAX_PATH] = {};
-
-// Held by camfix's thread while interruptions wait, and taken for good by the
-// console handler: an interruption waits for a hold to end, and once it has
-// the lock no hold begins again.
-SRWLOCK interruption_lock = SRWLOCK_INIT;
-int holds = 0;  // nested holds; camfix's thread only
-
-// Ctrl+C, Ctrl+Break, a closed console, logoff and shutdown all end the
-// process; the system's handler, next in line, does it.
-BOOL WINAPI RemoveTempAndEnd(DWORD /*event*/) {
-  AcquireSRWLockExclusive(&interruption_lock);  // never released
-  if (interrupted_temp[0] != L'\0') DeleteFileW(interrupted_temp);
-  return FALSE;
-}
-
-void CatchInterruptions() {
-  static bool caught = false;
-  if (!caught) caught = SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE) != 0;
-}
-
 }  // namespace
 
+// The entry itself is opened, a reparse point included: a link is refused; a
+// placeholder is opened again the usual way, which must give the same file.
 NativeHandle OpenForReading(const std::string& path, ErrorCode& error) {
-  const HANDLE handle = OpenExisting(WideText(path), GENERIC_READ, FILE_SHARE_READ,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
-  if (handle == INVALID_HANDLE_VALUE) error = LastError();
-  return AsNative(handle);
+  const std::wstring name = WideText(path);
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+  ScopedHandle entry(
+      OpenExisting(name, GENERIC_READ, FILE_SHARE_READ, kFlags | FILE_FLAG_OPEN_REPARSE_POINT));
+  error = entry.IsOpen() ? kChangedMeanwhile : LastError();
+  DWORD tag = 0;
+  if (!entry.IsOpen() || GetFileType(entry.Get()) != FILE_TYPE_DISK) return kInvalidHandle;
+  if (!IsReparsePoint(entry.Get(), tag)) return AsNative(entry.Release());
+  FileStamp expected;
+  FileStamp opened;
+  if (IsReparseTagNameSurrogate(tag) || !StampOf(AsNative(entry.Get()), expected)) {
+    return kInvalidHandle;
+  }
+  ScopedHandle file(OpenExisting(name, GENERIC_READ, FILE_SHARE_READ, kFlags));
+  if (!file.IsOpen()) error = LastError();
+  if (!file.IsOpen() || !StampOf(AsNative(file.Get()), opened) || !opened.SameFileAs(expected)) {
+    return kInvalidHandle;
+  }
+  return AsNative(file.Release());
 }
 
 void CloseFile(NativeHandle handle) { CloseHandle(AsHandle(handle)); }
 
 bool StampOf(NativeHandle handle, FileStamp& stamp) {
   BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO times{};
   if (!GetFileInformationByHandle(AsHandle(handle), &info)) return false;
-  stamp = ToStamp(info);
+  if (!GetFileInformationByHandleEx(AsHandle(handle), FileBasicInfo, &times, sizeof times)) {
+    times.ChangeTime.QuadPart = 0;
+  }
+  stamp = ToStamp(info, times.ChangeTime.QuadPart);
   return true;
 }
 
 bool StampOf(const std::string& path, FileStamp& stamp) {
-  const ScopedHandle file(OpenExisting(WideText(path), 0, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
+  const ScopedHandle file(OpenExisting(WideText(path), 0, kShareAll,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   return file.IsOpen() && StampOf(AsNative(file.Get()), stamp);
 }
 
@@ -215,6 +201,10 @@ std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count,
   return -1;
 }
 
+std::uint64_t NextData(NativeHandle /*handle*/, std::uint64_t offset, std::uint64_t /*end*/) {
+  return offset;
+}
+
 void StartWriteback(NativeHandle /*handle*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 
 ErrorCode SyncFile(NativeHandle handle) {
@@ -224,7 +214,7 @@ ErrorCode SyncFile(NativeHandle handle) {
 // Windows always renames: ReplaceFileW keeps what a rename would lose.
 // Refused: read-only, hidden and system files, folders, and a file open
 // elsewhere, even for reading, as the replace would fail at the end.
-ErrorCode PlanReplacement(const std::string& path, ReplaceBy& how) {
+ErrorCode PlanReplacement(NativeHandle /*original*/, const std::string& path, ReplaceBy& how) {
   const std::wstring name = WideText(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
@@ -241,7 +231,6 @@ ErrorCode PlanReplacement(const std::string& path, ReplaceBy& how) {
 // remove it while it is open.
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::string& name,
                              ErrorCode& error) {
-  CatchInterruptions();
   name.clear();
   const InterruptionsHeld held;
   std::wstring temp;
@@ -257,47 +246,42 @@ NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::st
   return AsNative(handle);
 }
 
-// ReplaceFileW carries the owner and access rights over.
-ErrorCode CopyOwnership(NativeHandle /*temp*/, const std::string& /*path*/) { return 0; }
+// ReplaceFileW carries the owner, access rights and streams over.
+ErrorCode CopyIdentity(NativeHandle /*original*/, NativeHandle /*temp*/) { return 0; }
 
-ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path) {
+bool IdentityCannotTravel(ErrorCode /*error*/) { return false; }
+
+ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
+                        const FileStamp& original) {
   const bool closed = CloseHandle(AsHandle(temp)) != 0;
   temp = kInvalidHandle;
   if (!closed) return LastError();
+  FileStamp named;
+  if (!StampOf(path, named) || !named.SameFileAs(original)) return kChangedMeanwhile;
   const std::wstring replacement = WideText(name);
   const std::wstring target = WideText(path);
-  const bool own_entry = IsOwnEntry(target);
-  ErrorCode error = own_entry ? ReplaceKeepingIdentity(target, replacement) : 0;
-  if (!own_entry || IsUnsupported(error)) error = MoveOver(target, replacement);
-  if (error == 0) RemoveOnInterruption({});
-  return error;
+  ErrorCode error = ReplaceKeepingIdentity(target, replacement);
+  if (IsUnsupported(error)) error = MoveOver(target, replacement);
+  if (error != 0) return error;
+  name.clear();
+  RemoveOnInterruption({});
+  return 0;
+}
+
+// Windows never replaces in place: the temporary file always has a name.
+ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/,
+                         const std::string& /*path*/) {
+  return 0;
 }
 
 // Windows has no call that makes a folder's entries durable; NTFS logs them.
-ErrorCode SyncFolderOf(const std::string& /*path*/) { return 0; }
+ErrorCode SyncFolderOf(const std::string& /*name*/) { return 0; }
 
-ErrorCode OverwriteWith(NativeHandle /*temp*/, std::uint64_t /*size*/,
-                        const std::string& /*path*/) {
+ErrorCode OverwriteWith(NativeHandle /*staged*/, std::uint64_t /*size*/, NativeHandle /*original*/,
+                        bool& /*touched*/) {
   return ERROR_NOT_SUPPORTED;
 }
 
 void RemoveFile(const std::string& name) { DeleteFileW(WideText(name).c_str()); }
-
-// A name too long for the storage is not kept: cut, it could name another file.
-void RemoveOnInterruption(const std::string& name) {
-  const std::wstring wide = WideText(name);
-  const std::size_t length = wide.size() < std::size(interrupted_temp) ? wide.size() : 0;
-  const InterruptionsHeld held;
-  std::copy_n(wide.data(), length, interrupted_temp);
-  interrupted_temp[length] = L'\0';
-}
-
-InterruptionsHeld::InterruptionsHeld() {
-  if (holds++ == 0) AcquireSRWLockExclusive(&interruption_lock);
-}
-
-InterruptionsHeld::~InterruptionsHeld() {
-  if (--holds == 0) ReleaseSRWLockExclusive(&interruption_lock);
-}
 
 }  // namespace platform::sys

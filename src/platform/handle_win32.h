@@ -17,6 +17,12 @@ class ScopedHandle {
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE Get() const { return handle_; }
+  // Hands the handle over; it is no longer closed here.
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
 
  private:
   HANDLE handle_;

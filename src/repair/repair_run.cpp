@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr std::uint32_t kEveryKindOfEntry = 63;
 constexpr std::string_view kToolHeading = "T-Code   Size";
 constexpr std::string_view kEndMark = "----";
 
@@ -22,8 +21,8 @@ void SayNotText(const TSearchRec& entry) {
   Say("not a text file, left unchanged: " + platform::ConsoleText(entry.FileName));
 }
 
-// Only plain files are opened: folders, FIFOs, sockets, devices and hidden
-// entries are passed over without a word.
+// Only plain files are opened: folders, links, FIFOs, sockets, devices and
+// hidden entries are passed over without a word.
 bool IsPlainFile(const TSearchRec& entry) {
   return entry.FileKind == platform::EntryKind::kFile &&
          (entry.FileAttributes & platform::kHiddenAttribute) == 0;
@@ -42,7 +41,7 @@ bool NextFile(TSearchRec& entry) {
 // Starts a search at the first plain file matching `pattern`. A folder that
 // cannot be listed raises EFOpenError.
 bool FirstFile(const char* pattern, TSearchRec& entry) {
-  const auto result = FindFirstMatch(pattern, kEveryKindOfEntry, entry);
+  const auto result = FindFirstMatch(pattern, entry);
   if (result == kNoMatchingEntry) return false;
   if (result != 0) {
     Raise(EFOpenError(FileErrorMessage("Cannot open file", platform::WorkingFolder(), result)));
@@ -51,7 +50,8 @@ bool FirstFile(const char* pattern, TSearchRec& entry) {
 }
 
 void FixGerberFile(const TSearchRec& entry) {
-  FileRewrite rewrite(entry.FileName, {true, &platform::SystemLeadBytes(), false, {}});
+  FileRewrite rewrite(entry.FileName, entry.FileIdentity,
+                      {true, &platform::SystemLeadBytes(), false, {}});
   Say("File name = " + platform::ConsoleText(entry.FileName));
   Say("File size = " + IntegerToText(entry.FileSize));
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
@@ -63,7 +63,7 @@ void FixGerberFile(const TSearchRec& entry) {
 // to 2107 when its turn comes.
 void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
-  const auto report = ReadTextFile(entry.FileName);
+  const auto report = ReadTextFile(entry.FileName, entry.FileIdentity);
   if (report.holds_zero_byte) return SayNotText(entry);
   Say("processing...");
   tool_table = CutToolTable(report.text);
@@ -74,7 +74,7 @@ void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
 // place for it.
 void FixDrillFile(const TSearchRec& entry, const std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
-  FileRewrite rewrite(entry.FileName,
+  FileRewrite rewrite(entry.FileName, entry.FileIdentity,
                       {false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table});
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
   Say("processing .drl file");

@@ -32,19 +32,27 @@ std::string TrimmedErrorText(std::string text) {
   return text;
 }
 
-// Reads the whole file at `path` through `converter` and hands each piece of
-// output to `sink`; after a zero byte it only reads on. Gives the file's
-// stamp as it was opened.
+[[noreturn]] void RaiseChanged(const std::string& path) {
+  Raise(EFCreateError("Cannot create file \"" + platform::ConsoleText(platform::FullPathName(path)) +
+                      "\". It was changed by another program meanwhile"));
+}
+
+// The open error of `file` at `path`, when it has one.
+void CheckOpened(const platform::InputFile& file, const std::string& path) {
+  if (file.IsOpen()) return;
+  if (file.OpenError() == platform::kChangedMeanwhile) RaiseChanged(path);
+  Raise(EFOpenError(FileErrorMessage("Cannot open file", path, file.OpenError())));
+}
+
+// Reads the whole of `file` through `converter` and hands each piece of
+// output to `sink`; after a zero byte it only reads on, past the holes.
 template <class Sink>
-platform::FileStamp StreamFile(const std::string& path, LineConverter& converter, Sink sink) {
-  platform::InputFile file(path);
-  if (!file.IsOpen()) {
-    Raise(EFOpenError(FileErrorMessage("Cannot open file", path, file.OpenError())));
-  }
+void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink) {
   const PageBuffer input(kChunkSize);
   const PageBuffer output(converter.OutputCapacity(kChunkSize));
   std::uint64_t total = 0;
   for (;;) {
+    if (converter.SawZeroByte()) total = file.SkipHoles(total);
     const auto got = file.Read(input.Data(), kChunkSize);
     if (got < 0) Raise(EReadError("Stream read error"));
     if (got == 0) break;
@@ -56,16 +64,24 @@ platform::FileStamp StreamFile(const std::string& path, LineConverter& converter
   }
   if (total < file.Stamp().size) Raise(EReadError("Stream read error"));
   if (!converter.SawZeroByte()) sink(output.Data(), converter.Finish(output.Data()));
-  return file.Stamp();
+}
+
+// "Stream write error", with the place and the reason when the place is not
+// the file itself.
+std::string WriteErrorMessage(const std::string& place, int code) {
+  if (place.empty()) return "Stream write error";
+  return "Stream write error in \"" + platform::ConsoleText(platform::FullPathName(place)) + "\". " +
+         TrimmedErrorText(platform::SystemErrorText(code));
 }
 
 }  // namespace
 
-FileRewrite::FileRewrite(const std::string& path, Conversion conversion)
-    : path_(path), converter_(std::move(conversion)), replacement_(path) {
-  stamp_ = StreamFile(path, converter_, [this](const char* begin, const char* end) {
-    Write(begin, end);
-  });
+FileRewrite::FileRewrite(const std::string& path, const platform::FileStamp& listed,
+                         Conversion conversion)
+    : path_(path), converter_(std::move(conversion)), input_(path, listed),
+      replacement_(path, input_) {
+  CheckOpened(input_, path);
+  StreamFile(input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); });
 }
 
 void FileRewrite::Write(const char* begin, const char* end) {
@@ -76,25 +92,28 @@ void FileRewrite::Write(const char* begin, const char* end) {
 
 void FileRewrite::Commit() {
   if (!replacement_.IsOpen()) {
-    Raise(EFCreateError(FileErrorMessage("Cannot create file", path_, replacement_.OpenError())));
+    const auto& place = replacement_.FailedPlace();
+    Raise(EFCreateError(FileErrorMessage("Cannot create file", place.empty() ? path_ : place,
+                                         replacement_.OpenError())));
   }
-  if (write_failed_) Raise(EWriteError("Stream write error"));
-  const auto error = replacement_.Commit(stamp_);
-  if (error == platform::kChangedMeanwhile) {
-    Raise(EFCreateError("Cannot create file \"" + platform::ConsoleText(platform::FullPathName(path_)) +
-                        "\". It was changed by another program meanwhile"));
+  if (write_failed_) {
+    Raise(EWriteError(WriteErrorMessage(replacement_.FailedPlace(), replacement_.WriteError())));
   }
+  const auto error = replacement_.Commit();
+  if (error == platform::kChangedMeanwhile) RaiseChanged(path_);
   if (!replacement_.KeptAt().empty()) {
     Raise(EWriteError("Stream write error; the new content is kept in \"" +
                       platform::ConsoleText(replacement_.KeptAt()) + "\""));
   }
-  if (error != 0) Raise(EWriteError("Stream write error"));
+  if (error != 0) Raise(EWriteError(WriteErrorMessage(path_, error)));
 }
 
-TextFile ReadTextFile(const std::string& path) {
+TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed) {
   TextFile file;
   LineConverter converter({});
-  StreamFile(path, converter,
+  platform::InputFile input(path, listed);
+  CheckOpened(input, path);
+  StreamFile(input, converter,
              [&file](const char* begin, const char* end) { file.text.append(begin, end); });
   file.holds_zero_byte = converter.SawZeroByte();
   if (file.holds_zero_byte) file.text.clear();

@@ -14,11 +14,13 @@
 // the whole file first and writing it afterwards.
 class FileRewrite {
  public:
-  // Raises EFOpenError when the file cannot be opened and EReadError when a
-  // read fails or the file ends before the size it had when opened. A file
-  // that cannot be replaced, or a failed write, is only raised by Commit;
-  // reading goes on to the end.
-  FileRewrite(const std::string& path, Conversion conversion);
+  // `listed`: the file the folder listing saw under `path`. Raises
+  // EFOpenError when the file cannot be opened, EFCreateError when `path`
+  // no longer holds that regular file, and EReadError when a read fails or
+  // the file ends before the size it had when opened. A file that cannot be
+  // replaced, or a failed write, is only raised by Commit; reading goes on to
+  // the end (past the holes of a file that is no text).
+  FileRewrite(const std::string& path, const platform::FileStamp& listed, Conversion conversion);
 
   // Not text: the file stays as it is, and Commit must not be called.
   bool HoldsZeroByte() const { return converter_.SawZeroByte(); }
@@ -28,7 +30,8 @@ class FileRewrite {
   // Raises EFCreateError when the file cannot be replaced or changed while
   // it was rewritten, and EWriteError when the new content could not be
   // written or put in place; the file keeps its old bytes then, unless the
-  // message names where the complete new content was kept.
+  // message names where the complete new content was kept. A message names
+  // the staged copy when that is what failed.
   void Commit();
 
  private:
@@ -36,8 +39,8 @@ class FileRewrite {
 
   std::string path_;
   LineConverter converter_;
+  platform::InputFile input_;
   platform::FileReplacement replacement_;
-  platform::FileStamp stamp_;
   bool write_failed_ = false;
 };
 
@@ -48,7 +51,7 @@ struct TextFile {
   std::string text;
   bool holds_zero_byte = false;
 };
-TextFile ReadTextFile(const std::string& path);
+TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed);
 
 // The message of a failed open ("Cannot open file") or create ("Cannot
 // create file"): the full path in double quotes and the platform's text for

@@ -1,6 +1,6 @@
-#include "console/fatal_report.h"
-#include "console/main_sequence.h"
 #include "platform/process.h"
+#include "program/fatal_report.h"
+#include "program/main_sequence.h"
 
 int main(int argc, char** argv) {
   platform::MarkConsoleProgram();

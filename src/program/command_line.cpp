@@ -1,12 +1,12 @@
-#include "console/command_line.h"
+#include "program/command_line.h"
 
 #include <cstdint>
 #include <span>
 
 #include "console/console_streams.h"
+#include "platform/arguments.h"
 #include "platform/code_page.h"
 #include "platform/console_io.h"
-#include "platform/process.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "console/fatal_report.h"
+#include "program/fatal_report.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,10 +6,11 @@
 #include <string_view>
 
 #include "console/console_streams.h"
-#include "console/main_sequence.h"
 #include "platform/code_page.h"
 #include "platform/console_io.h"
+#include "platform/module.h"
 #include "platform/process.h"
+#include "program/main_sequence.h"
 #include "text/exceptions.h"
 
 namespace {

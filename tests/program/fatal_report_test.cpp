@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "console/fatal_report.h"
+#include "program/fatal_report.h"
 #include "text/exceptions.h"
 
 namespace {

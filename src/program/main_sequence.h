@@ -11,8 +11,6 @@
 // The orderly end: held output is handed to the platform and the process ends
 // with `exit_code`. When that hand-over, or any console operation before it,
 // has failed, EInOutError is raised instead, so no failure ends as success.
+// The answer q ends this way too, only without waiting for another line: an
+// end that dropped the held output would lose the tail of a redirected log.
 [[noreturn]] void NormalExit(int exit_code);
-
-// The end right after the answer q, without waiting for another line: the
-// same orderly end as NormalExit.
-[[noreturn]] void ImmediateExit(int exit_code);

@@ -1,8 +1,10 @@
-#include "console/main_sequence.h"
+#include "program/main_sequence.h"
 
-#include "console/command_line.h"
 #include "console/console_streams.h"
+#include "platform/arguments.h"
+#include "platform/batch_file.h"
 #include "platform/process.h"
+#include "program/command_line.h"
 #include "repair/repair_run.h"
 
 namespace {
@@ -32,7 +34,7 @@ constexpr const char* kBanner[] = {
   RunCamRepair();
 
   platform::LaunchBatchFile("gerber.bat");
-  if (key_char == 'q') ImmediateExit(0);
+  if (key_char == 'q') NormalExit(0);
   DiscardLine();
   CheckConsoleError();
   NormalExit(0);
@@ -52,5 +54,3 @@ void NormalExit(int exit_code) {
   CheckConsoleError();
   platform::ExitProcess(exit_code);
 }
-
-void ImmediateExit(int exit_code) { NormalExit(exit_code); }
