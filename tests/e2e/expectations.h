@@ -133,7 +133,8 @@ inline std::tuple<uid_t, gid_t, mode_t, nlink_t, std::set<std::string>> Identity
   struct stat info {};
   stat(path.c_str(), &info);
   std::string names(1 << 16, '\0'), value(1 << 16, '\0');
-  names.resize(static_cast<std::size_t>(std::max(0L, listxattr(path.c_str(), names.data(), names.size()))));
+  const auto length = listxattr(path.c_str(), names.data(), names.size());
+  names.resize(static_cast<std::size_t>(std::max(0L, length)));
   std::set<std::string> attributes;
   for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
     const auto size = getxattr(path.c_str(), names.c_str() + at, value.data(), value.size());

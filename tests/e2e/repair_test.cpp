@@ -44,8 +44,10 @@ void OddEntries(const std::string& work) {
   close(sock);
 }
 
-// Links in every pass: to files, to nowhere and to a device.
+// Links in every pass: to files (one planted into a private folder), to
+// nowhere and to a device.
 void Links(const std::string& work) {
+  chmod((work + "/sub").c_str(), 0700);
   for (const auto& [name, target] :
        {std::pair{"link.gtl", "sub/target"}, {"link.inf", "sub/r.inf"}, {"link.drl", "sub/target"},
         {"dangling.gtl", "nowhere"}, {"dangling.inf", "nowhere"}, {"dangling.drl", "nowhere"},
