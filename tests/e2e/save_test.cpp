@@ -176,8 +176,8 @@ TEST_F(Save, NameSwappedMeanwhileIsLeftAlone) {
     chown(mine.c_str(), kNobody, kNobody);
     if (in_place) link(mine.c_str(), (work / "x.keep").c_str());
     const auto user = Identity(mine);
-    if (kind == S_IFLNK) symlink((folder / "victim").c_str(), other.c_str());
-    if (kind != S_IFLNK) mknod(other.c_str(), kind | 0666, makedev(1, 5));  // 1,5: /dev/zero
+    kind == S_IFLNK ? symlink((folder / "victim").c_str(), other.c_str())
+                    : mknod(other.c_str(), kind | 0666, makedev(1, 5));  // /dev/zero's numbers
     std::atomic<bool> done = false;
     std::thread swapper([&] {
       while (!done) renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
@@ -194,14 +194,12 @@ TEST_F(Save, NameSwappedMeanwhileIsLeftAlone) {
     EXPECT_LE(exit_code, 1);
     EXPECT_TRUE(folder.Read("victim") == secret);
     EXPECT_EQ(Identity(folder / "victim"), victim);
-    std::size_t entries = 0;
+    EXPECT_EQ(std::distance(fs::directory_iterator(work.Path()), {}), in_place ? 3 : 2);
     for (const auto& entry : fs::directory_iterator(work.Path())) {
-      ++entries;
       if (entry.symlink_status().type() != fs::file_type::regular) continue;
       EXPECT_EQ(Identity(entry.path()), user);
       EXPECT_EQ(work.Read(entry.path().filename()).find("secret"), std::string::npos);
     }
-    EXPECT_EQ(entries, in_place ? 3u : 2u);
   }
 }
 
@@ -223,9 +221,7 @@ TEST_F(Save, FullDiskKeepsEveryByteOfAFileRewrittenInPlace) {
     const std::string sub = immutable ? "m/immutable" : "m/open", work = disk / sub;
     const auto file = work + "/big.gtl";
     fs::create_directory(work);
-    {
-      std::ofstream gerber(file, std::ios::binary);
-      for (gerber << "%FSDAX24Y24*%\n"; gerber;) gerber << "X012345Y067890D01*\n";
+    for (std::ofstream gerber(file, std::ios::binary); gerber << "X012345Y067890D01*\n";) {
     }
     fs::resize_file(file, fs::file_size(file) - 50'000);
     link(file.c_str(), (work + "/big.keep").c_str());
