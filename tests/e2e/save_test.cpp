@@ -113,7 +113,7 @@ TEST_F(Save, FileChangedWhileReadIsLeftToTheOtherProgram) {
     CamfixProcess camfix({.folder = f.Path(), .input = "\n\n"});
     WaitUntilOpen(camfix, f / "big.gtl");
     const int writer = open((f / "big.gtl").c_str(), O_WRONLY | (same_size ? 0 : O_APPEND));
-    const timespec times[2] = {{0, UTIME_OMIT}, listed.st_mtim};
+    const decltype(listed.st_mtim) times[2] = {{0, UTIME_OMIT}, listed.st_mtim};
     EXPECT_EQ(same_size ? pwrite(writer, "G04*\n", 5, 14) + futimens(writer, times)
                         : write(writer, "G04*\n", 5),
               5);
