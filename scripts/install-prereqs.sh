@@ -21,6 +21,9 @@ if [ "${1:-}" != --build ]; then
   need gerbv gerbv
   need unix2dos dos2unix
   need /usr/bin/time time
+  # The save tests: an ACL entry, and a full disk on a loop-mounted ext4.
+  need setfacl acl
+  need /usr/sbin/mkfs.ext4 e2fsprogs
   need clang++ clang
   need clang-tidy clang-tidy
   need clang-format clang-format

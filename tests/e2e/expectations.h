@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <tuple>
 
@@ -76,7 +77,7 @@ inline void ExpectReport(const RunResult& result, const std::string& error_class
   EXPECT_EQ(result.exit_code, 1);
   const std::regex form("Exception " + error_class + " in module " + ModuleName() +
                         " at [0-9A-F]{8}\\.\r\n");
-  const auto first_end = result.err.find("\r\n") + 2;
+  const auto first_end = std::min(result.err.find("\r\n"), result.err.size() - 2) + 2;
   EXPECT_TRUE(std::regex_match(result.err.substr(0, first_end), form)) << result.err;
   EXPECT_EQ(result.err.substr(first_end), message_line + "\r\n\r\n");
 }
@@ -125,20 +126,32 @@ inline std::string WithFolder(std::string text, const std::string& folder) {
   return text;
 }
 
-// What a file must keep when it is repaired: owner, group, mode and links.
-inline std::tuple<uid_t, gid_t, mode_t, nlink_t> Identity(const std::string& path) {
+// What a file must keep when it is repaired: owner, group, mode, links and
+// extended attributes (POSIX ACLs among them).
+inline std::tuple<uid_t, gid_t, mode_t, nlink_t, std::set<std::string>> Identity(
+    const std::string& path) {
   struct stat info {};
   stat(path.c_str(), &info);
-  return {info.st_uid, info.st_gid, info.st_mode, info.st_nlink};
+  std::string names(1 << 16, '\0'), value(1 << 16, '\0');
+  const auto length = listxattr(path.c_str(), names.data(), names.size());
+  names.resize(static_cast<std::size_t>(std::max(0L, length)));
+  std::set<std::string> attributes;
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    const auto size = getxattr(path.c_str(), names.c_str() + at, value.data(), value.size());
+    attributes.insert(names.c_str() + at + ("=" + value.substr(0, std::max(0L, size))));
+  }
+  return {info.st_uid, info.st_gid, info.st_mode, info.st_nlink, attributes};
 }
 
-// Files that the run with process id `pid` staged in /tmp and left there.
-// Other runs, in parallel tests, stage files of their own meanwhile.
+// Files that the run with process id `pid` staged in /tmp or /var/tmp and left
+// there. Other runs, in parallel tests, stage files of their own meanwhile.
 inline std::size_t StagedFiles(pid_t pid) {
   const auto prefix = "camfix-" + std::to_string(pid) + "-";
   std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
-    count += entry.path().filename().string().starts_with(prefix);
+  for (const char* folder : {"/tmp", "/var/tmp"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      count += entry.path().filename().string().starts_with(prefix);
+    }
   }
   return count;
 }

@@ -44,8 +44,17 @@ void OddEntries(const std::string& work) {
   close(sock);
 }
 
-void LinkToSubfolder(const std::string& work) { symlink("sub/target", (work + "/link.gtl").c_str()); }
-void Dangling(const std::string& work) { symlink("nowhere", (work + "/dangling.gtl").c_str()); }
+// Links in every pass: to files (one planted into a private folder), to
+// nowhere and to a device.
+void Links(const std::string& work) {
+  chmod((work + "/sub").c_str(), 0700);
+  for (const auto& [name, target] :
+       {std::pair{"link.gtl", "sub/target"}, {"link.inf", "sub/r.inf"}, {"link.drl", "sub/target"},
+        {"dangling.gtl", "nowhere"}, {"dangling.inf", "nowhere"}, {"dangling.drl", "nowhere"},
+        {"zero.gtl", "/dev/zero"}}) {
+    symlink(target, (work + "/" + name).c_str());
+  }
+}
 void ReadOnly(const std::string& work) { chmod((work + "/ro.gtl").c_str(), 0444); }
 
 TEST(Repair, EveryFileIsRewrittenAndReportedOnTheConsole) {
@@ -97,12 +106,15 @@ TEST(Repair, EveryFileIsRewrittenAndReportedOnTheConsole) {
         {"\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", kFsl}, {long_name, kFsl},
         {"board.drl2", platform.short_names ? "M48\r\nINCH,LZ\n\r\r\n" : "M48\n"},
         {"one.gbr", long_line.substr(0, 3'000'002) + "L\r\n"}}},
-      {"LinkIsReplacedByAFileAndItsTargetKept", kEnter, {{"sub/target", "FSD\n"}}, 0,
-       Repaired(GerberLines("link.gtl", 4)), "", {{"link.gtl", "FSL\r\n"}}, "", false,
-       LinkToSubfolder},
-      {"DanglingLinkFailsToOpen", kEnter, {}, 1, kBanner + "\n\r\n",
-       "Cannot open file \"{work}/dangling.gtl\". No such file or directory.", {}, "EFOpenError",
-       false, Dangling},
+      {"LinksArePassedOverAndTheirTargetsKept", kEnter,
+       {{"a.gtl", kFsd}, {"b.drl", "M48\n"}, {"sub/target", "FSD\n"}, {"sub/r.inf", kReport}}, 0,
+       Repaired(GerberLines("a.gtl", 14) + "processing .drl file\r\n"), "",
+       {{"a.gtl", kFsl}, {"b.drl", "M48\r\nINCH,LZ\n\r\r\n"}}, "", false, Links},
+      {"ControlCharactersOfANameAreShownAsQuestionMarks", kEnter,
+       {{"\x1b[2J.gtl", kFsd}, {"a\t\rFile size = 0\n.gtl", kFsd}, {"del\x7f.gtl", kFsd}}, 0,
+       Repaired(GerberLines("?[2J.gtl", 14) + GerberLines("a??File size = 0?.gtl", 14) +
+                GerberLines("del?.gtl", 14)), "",
+       {{"\x1b[2J.gtl", kFsl}, {"a\t\rFile size = 0\n.gtl", kFsl}, {"del\x7f.gtl", kFsl}}, "", false},
       {"EmptyDrillFileEndsTheRunAfterEarlierFilesWereRepaired", kEnter,
        {{"a.gtl", "%FSDAX24Y24*%\n"}, {"z.drl", ""}}, 1,
        kBanner + "\n\r\n" + GerberLines("a.gtl", 14) + "processing .drl file\r\n",
@@ -172,13 +184,26 @@ TEST(Repair, FileFarLargerThanTheMemoryLimitIsRepaired) {
   EXPECT_EQ(RegularFiles(folder.Path()), "big.gtl ");
 }
 
+// Only the data of a sparse file is read: its holes would take far longer than
+// the harness waits.
+TEST(Repair, SparseFileOfZerosIsLeftAloneWithoutReadingItsHoles) {
+  if (ThisPlatform().wine) GTEST_SKIP() << "the Linux build's holes";
+  ScratchFolder folder;
+  folder.Write("zeros.gtl", "");
+  fs::resize_file(folder / "zeros.gtl", std::uintmax_t{1} << 40);
+  EXPECT_EQ(RunCamfix({.folder = folder.Path(), .input = "\n\n"}).out,
+            Repaired("File name = zeros.gtl\r\nFile size = 1099511627776\r\n"
+                     "not a text file, left unchanged: zeros.gtl\r\n"));
+}
+
 TEST(Repair, ReportIsCutAt1023BytesForADeepFolder) {
   if (ThisPlatform().wine) GTEST_SKIP() << "wine does not start in a folder this deep";
   ScratchFolder root;
   std::string deep = root.Path();
   while (deep.size() < 1100) deep += "/" + std::string(100, 'd');
   fs::create_directories(deep);
-  symlink("nowhere", (deep + "/x.gtl").c_str());
+  std::ofstream(deep + "/x.gtl") << "FSD\n";
+  chmod((deep + "/x.gtl").c_str(), 0444);  // refused with its full path
   const auto result = RunCamfix({.folder = deep, .input = "\n\n"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.size(), 1025u);

@@ -1,14 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 #include "e2e/expectations.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string BigGerber() {
   std::string text = "%FSDAX24Y24*%\n";
@@ -29,8 +40,10 @@ class Save : public ::testing::Test {
 // Where a rename would make another file of it (other links, an owner or
 // group the user cannot give, a folder that takes no new file), the file is
 // rewritten in place; set-id bits survive a rename as root. The rows check
-// that owner, group, mode and links stay.
-TEST_F(Save, FileKeepsWhatItIsAndAFullDiskKeepsItsBytes) {
+// that owner, group, mode, links and attributes stay: an ACL entry that
+// denies a user, which the rename copies, or an attribute the colleague cannot
+// copy, which takes the in-place path.
+TEST_F(Save, FileKeepsWhatItIs) {
   const RunOptions colleague = {.input = "\n\n", .as_colleague = true};
   const Files before = {{"a.gtl", "%FSDAX24Y24*%\n"}};
   const std::string fsl = "%FSLAX24Y24*%\r\n";
@@ -57,56 +70,174 @@ TEST_F(Save, FileKeepsWhatItIsAndAFullDiskKeepsItsBytes) {
       {"FolderThatCannotBeListed", colleague, {}, 1, kBanner + "\n\r\n",
        "Cannot open file \"{work}\". Permission denied.", {}, "EFOpenError", false,
        [](const std::string& work) { chmod(work.c_str(), 0333); }},
-      // The new content grows by a CR LF beyond the file size limit.
-      {"DiskFullWhileRewritingInPlace", {.input = "\n\n", .file_size_limit = 301},
-       {{"big.gtl", std::string(300, 'x')}}, 1, kBanner + "\n\r\n" + GerberLines("big.gtl", 300),
-       "Stream write error.", {{"big.keep", std::string(300, 'x')}}, "EWriteError", false,
-       [](const std::string& work) { link((work + "/big.gtl").c_str(), (work + "/big.keep").c_str()); }},
+      {"AclDenyEntryAndUserAttribute", {.input = "\n\n"}, before, 0, out, "", after, "", false,
+       [](const std::string& work) {
+         setxattr((work + "/a.gtl").c_str(), "user.camfix", "x", 1, 0);
+         std::system(("setfacl -m u:nobody:--- " + work + "/a.gtl").c_str());
+       }},
+      // The colleague cannot set a security attribute on a new file.
+      {"AttributeTheUserCannotSet", colleague, before, 0, out, "", after, "", false,
+       [](const std::string& work) {
+         chown((work + "/a.gtl").c_str(), kNobody, kNobody), chmod(work.c_str(), 0777);
+         setxattr((work + "/a.gtl").c_str(), "security.camfix", "x", 1, 0);
+       }},
+      {"FileTheUserCannotRead", colleague, before, 1, kBanner + "\n\r\n",
+       "Cannot open file \"{work}/a.gtl\". Permission denied.", {}, "EFOpenError", false,
+       [](const std::string& work) { chmod((work + "/a.gtl").c_str(), 0600), chmod(work.c_str(), 0755); }},
   };
   // clang-format on
   for (const auto& row : rows) CheckRow(row);
 }
 
-TEST_F(Save, FileChangedWhileReadIsLeftToTheOtherProgram) {
-  const auto big = BigGerber();
-  folder.Write("big.gtl", big);
-  CamfixProcess camfix({.folder = folder.Path(), .input = "\n\n"});
-  std::ofstream appender(folder / "big.gtl", std::ios::binary | std::ios::app);
-  std::string appended;
-  for (; !camfix.HasEnded(); appended += "G04*\n") appender << "G04*\n" << std::flush;
-  ExpectReport(camfix.Finish(), "EFCreateError",
-               "Cannot create file \"" + (folder / "big.gtl") +
-                   "\". It was changed by another program meanwhile.");
-  EXPECT_TRUE(folder.Read("big.gtl") == big + appended);
-  EXPECT_EQ(RegularFiles(folder.Path()), "big.gtl ");
+// Waits until camfix holds `path` open, or has ended.
+void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
+  const auto open_files = "/proc/" + std::to_string(camfix.Pid()) + "/fd";
+  for (bool open = false; !open && !camfix.HasEnded();) {
+    std::error_code ignored;
+    for (const auto& fd : fs::directory_iterator(open_files, ignored)) {
+      open = open || fs::read_symlink(fd, ignored) == path;
+    }
+  }
 }
 
-// Ctrl+C, SIGTERM or a hang-up during the save of a large file: the file is
-// as it was or wholly repaired, and no temporary file is left, beside it or
-// staged in /tmp.
+// While camfix reads the file another program appends to it, or changes bytes
+// in place and puts the modification time back.
+TEST_F(Save, FileChangedWhileReadIsLeftToTheOtherProgram) {
+  const auto big = BigGerber();
+  for (const bool same_size : {false, true}) {
+    SCOPED_TRACE(same_size);
+    ScratchFolder f;
+    f.Write("big.gtl", big);
+    struct stat listed {};
+    stat((f / "big.gtl").c_str(), &listed);
+    CamfixProcess camfix({.folder = f.Path(), .input = "\n\n"});
+    WaitUntilOpen(camfix, f / "big.gtl");
+    const int writer = open((f / "big.gtl").c_str(), O_WRONLY | (same_size ? 0 : O_APPEND));
+    const decltype(listed.st_mtim) times[2] = {{0, UTIME_OMIT}, listed.st_mtim};
+    EXPECT_EQ(same_size ? pwrite(writer, "G04*\n", 5, 14) + futimens(writer, times)
+                        : write(writer, "G04*\n", 5),
+              5);
+    close(writer);
+    ExpectReport(camfix.Finish(), "EFCreateError",
+                 "Cannot create file \"" + (f / "big.gtl") +
+                     "\". It was changed by another program meanwhile.");
+    const auto changed = same_size ? big.substr(0, 14) + "G04*\n" + big.substr(19) : big + "G04*\n";
+    EXPECT_TRUE(f.Read("big.gtl") == changed);
+    EXPECT_EQ(RegularFiles(f.Path()), "big.gtl ");
+    EXPECT_EQ(StagedFiles(camfix.Pid()), 0u);
+  }
+}
+
+// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1 or SIGALRM while a large file is
+// read, on both save paths, or while it is overwritten in place: the file is
+// as it was or wholly repaired, and nothing is left, beside it or staged.
 TEST_F(Save, InterruptionLeavesNoTemporaryFile) {
   const auto big = BigGerber();
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    for (const bool in_place : {false, true}) {
+  const auto repaired_size = big.size() + std::count(big.begin(), big.end(), '\n');
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would leave one in the folder
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
+    for (const int moment : {0, 1, 2}) {  // reading; reading, in place; overwriting in place
       ScratchFolder f;
       f.Write("big.gtl", big);
-      if (in_place) link((f / "big.gtl").c_str(), (f / "big.keep").c_str());
+      if (moment > 0) link((f / "big.gtl").c_str(), (f / "big.keep").c_str());
       CamfixProcess camfix({.folder = f.Path(), .input = "x\n", .keep_input_open = true});
-      const auto open_files = "/proc/" + std::to_string(camfix.Pid()) + "/fd";
-      for (bool reading = false; !reading && !camfix.HasEnded();) {
-        std::error_code ignored;
-        for (const auto& fd : std::filesystem::directory_iterator(open_files, ignored)) {
-          reading = reading || std::filesystem::read_symlink(fd, ignored) == f / "big.gtl";
-        }
+      WaitUntilOpen(camfix, f / "big.gtl");
+      for (char head[4] = {};
+           moment == 2 && std::string(head, 4) != "%FSL" && !camfix.HasEnded();) {
+        std::ifstream(f / "big.gtl", std::ios::binary).read(head, 4);
       }
       kill(camfix.Pid(), signal);
-      EXPECT_EQ(camfix.Finish().exit_code, 128 + signal);
+      EXPECT_EQ(camfix.Finish().exit_code, 128 + signal) << signal << " " << moment;
       const auto now = f.Read("big.gtl");
-      EXPECT_TRUE(now == big || (now.starts_with("%FSL") && now.size() == big.size() * 20 / 19))
-          << signal;
-      EXPECT_EQ(RegularFiles(f.Path()), in_place ? "big.gtl big.keep " : "big.gtl ") << signal;
+      EXPECT_TRUE(now == big || (now.starts_with("%FSL") && now.size() == repaired_size))
+          << signal << " " << moment;
+      EXPECT_EQ(RegularFiles(f.Path()), moment > 0 ? "big.gtl big.keep " : "big.gtl ") << signal;
       EXPECT_EQ(StagedFiles(camfix.Pid()), 0u) << signal;
     }
+  }
+}
+
+// A writer of the folder keeps exchanging the name of its own x.gtl (with a
+// second link for the in-place path) with a link to a root-only file, a device
+// or a FIFO while root runs camfix there: every run ends, the root-only file
+// keeps its bytes, and the user's file stays the user's and never gets them.
+TEST_F(Save, NameSwappedMeanwhileIsLeftAlone) {
+  const std::string secret = "%FSDAX24Y24*%\nsecret\n";
+  folder.Write("victim", secret);
+  chmod((folder / "victim").c_str(), 0600);
+  const auto victim = Identity(folder / "victim");
+  for (const auto& [in_place, kind] :
+       {std::pair{false, S_IFLNK}, {true, S_IFLNK}, {false, S_IFCHR}, {false, S_IFIFO}}) {
+    ScratchFolder work;
+    chmod(work.Path().c_str(), 0777);
+    const auto mine = work / "x.gtl", other = work / ".x.gtl";
+    work.Write("x.gtl", "%FSDAX24Y24*%\nmine\n");
+    chown(mine.c_str(), kNobody, kNobody);
+    if (in_place) link(mine.c_str(), (work / "x.keep").c_str());
+    const auto user = Identity(mine);
+    kind == S_IFLNK ? symlink((folder / "victim").c_str(), other.c_str())
+                    : mknod(other.c_str(), kind | 0666, makedev(1, 5));  // /dev/zero's numbers
+    std::atomic<bool> done = false;
+    std::thread swapper([&] {
+      while (!done) renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+    });
+    int exit_code = 0;
+    for (int run = 0; run < 100 && exit_code <= 1; ++run) {
+      CamfixProcess camfix({.folder = work.Path(), .input = "\n\n"});
+      exit_code = camfix.Finish().exit_code;
+      EXPECT_EQ(StagedFiles(camfix.Pid()), 0u);
+    }
+    done = true;
+    swapper.join();
+    SCOPED_TRACE(kind);
+    EXPECT_LE(exit_code, 1);
+    EXPECT_TRUE(folder.Read("victim") == secret);
+    EXPECT_EQ(Identity(folder / "victim"), victim);
+    EXPECT_EQ(std::distance(fs::directory_iterator(work.Path()), {}), in_place ? 3 : 2);
+    for (const auto& entry : fs::directory_iterator(work.Path())) {
+      if (entry.symlink_status().type() != fs::file_type::regular) continue;
+      EXPECT_EQ(Identity(entry.path()), user);
+      EXPECT_EQ(work.Read(entry.path().filename()).find("secret"), std::string::npos);
+    }
+  }
+}
+
+// A real full disk on the in-place path, a small ext4 mounted from a file,
+// with room left for part of what the file grows by. The new content is
+// staged beside the file, or, where the folder takes no new file (immutable,
+// even for root), in /var/tmp.
+TEST_F(Save, FullDiskKeepsEveryByteOfAFileRewrittenInPlace) {
+  ScratchFolder disk;
+  const auto image = disk / "image", mount_point = disk / "m";
+  const std::shared_ptr<void> unmount(nullptr,
+                                      [&](void*) { umount2(mount_point.c_str(), MNT_DETACH); });
+  if (std::system(("truncate -s 8M " + image + " && mkfs.ext4 -q -F -m 0 " + image + " && mkdir " +
+                   mount_point + " && mount -o loop " + image + " " + mount_point)
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "no ext4 loop mount here (needs mkfs.ext4 and a loop device)";
+  }
+  for (const bool immutable : {false, true}) {
+    const std::string sub = immutable ? "m/immutable" : "m/open", work = disk / sub;
+    const auto file = work + "/big.gtl";
+    fs::create_directory(work);
+    for (std::ofstream gerber(file, std::ios::binary); gerber << "X012345Y067890D01*\n";) {
+    }
+    fs::resize_file(file, fs::file_size(file) - 50'000);
+    link(file.c_str(), (work + "/big.keep").c_str());
+    if (immutable) std::system(("chattr +i " + work).c_str());
+    const auto original = disk.Read(sub + "/big.gtl");
+    CamfixProcess camfix({.folder = work, .input = "\n\n"});
+    const auto result = camfix.Finish();
+    SCOPED_TRACE(immutable);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(std::regex_search(result.err, std::regex("^Exception E(Write|FCreate)Error ")));
+    EXPECT_NE(result.err.find(work), std::string::npos) << result.err;
+    EXPECT_TRUE(disk.Read(sub + "/big.gtl") == original);
+    EXPECT_EQ(RegularFiles(work), "big.gtl big.keep ");
+    EXPECT_EQ(StagedFiles(camfix.Pid()), 0u);
+    if (immutable) std::system(("chattr -i " + work).c_str());
+    fs::remove_all(work);
   }
 }
 
