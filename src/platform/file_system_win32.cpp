@@ -215,16 +215,13 @@ ErrorCode SyncFile(NativeHandle handle) {
 }
 
 // Windows always renames: ReplaceFileW keeps what a rename would lose.
-// Refused: read-only, hidden and system files, and a file that others hold
-// open without letting it be renamed, as the replace would fail at the end.
-// The attributes are the open file's own.
-ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how) {
+// Refused: read-only, hidden and system files, by the open file's own
+// attributes. A file that others hold open without letting it be renamed
+// fails the replace at the end, which then leaves it as it was.
+ErrorCode PlanReplacement(NativeHandle original, const std::string& /*path*/, ReplaceBy& how) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(AsHandle(original), &info)) return LastError();
   if ((info.dwFileAttributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
-  const ScopedHandle removable(OpenExisting(WideText(path), DELETE, kShareReading,
-                                            FILE_FLAG_OPEN_REPARSE_POINT));
-  if (!removable.IsOpen()) return LastError();
   how = ReplaceBy::kRename;
   return 0;
 }
