@@ -62,11 +62,9 @@ TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
 TEST(ConsoleOutput, TerminalReceivesEachLineAsItEnds) {
   int terminal = -1;
   int other = -1;
-  ASSERT_EQ(openpty(&terminal, &other, nullptr, nullptr, nullptr), 0);
   termios mode{};
-  tcgetattr(other, &mode);
   cfmakeraw(&mode);
-  tcsetattr(other, TCSANOW, &mode);
+  ASSERT_EQ(openpty(&terminal, &other, nullptr, &mode, nullptr), 0);
   {
     const StandardHandle out(STDOUT_FILENO, other);
     WriteLine("abc");

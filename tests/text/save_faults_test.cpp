@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <unistd.h>
 
 #include "support/scratch_folder.h"
@@ -16,48 +15,45 @@
 // fault armed for it strikes.
 namespace {
 
-enum class Call { kRead, kWrite, kFsync, kRename, kPwrite };
+enum class Call { read, write, pwrite, fsync, renameat2 };
 
 struct Fault {
   Call call;
-  int nth = 1;     // its nth call on a file (descriptors 0-2 are the console's)
-  int error = 0;   // what it fails with; 0: it goes through after `before`
+  int nth = 1;    // its nth call, those on the console (descriptors 0-2) not counted
+  int error = 0;  // what it fails with; 0: it goes through after `before`
   void (*before)(int fd) = nullptr;
 };
 
-Fault armed;
-int calls = 0;
-bool active = false;
+struct {
+  Fault fault;
+  int calls = 0;
+  bool on = false;
+} armed;
 
-bool Strikes(Call call, int fd) {
-  if (!active || call != armed.call || fd <= 2 || ++calls != armed.nth) return false;
-  if (armed.before != nullptr) armed.before(fd);
-  errno = armed.error;
-  return armed.error != 0;
+bool Strikes(Call call, int fd, const auto&... /*rest*/) {
+  if (!armed.on || call != armed.fault.call || (fd >= 0 && fd <= 2)) return false;
+  if (++armed.calls != armed.fault.nth) return false;
+  if (armed.fault.before != nullptr) armed.fault.before(fd);
+  errno = armed.fault.error;
+  return armed.fault.error != 0;
 }
 
 }  // namespace
 
+// __wrap_X stands in for X wherever camfix_core calls it; __real_X is X.
+#define WRAP(type, name, parameters, ...)                                      \
+  type __real_##name parameters;                                               \
+  type __wrap_##name parameters {                                              \
+    return Strikes(Call::name, __VA_ARGS__) ? -1 : __real_##name(__VA_ARGS__); \
+  }
 extern "C" {
-ssize_t __real_read(int fd, void* data, size_t count);
-ssize_t __real_write(int fd, const void* data, size_t count);
-ssize_t __real_pwrite(int fd, const void* data, size_t count, off_t at);
-int __real_fsync(int fd);
-int __real_renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags);
-
-ssize_t __wrap_read(int fd, void* data, size_t count) {
-  return Strikes(Call::kRead, fd) ? -1 : __real_read(fd, data, count);
-}
-ssize_t __wrap_write(int fd, const void* data, size_t count) {
-  return Strikes(Call::kWrite, fd) ? -1 : __real_write(fd, data, count);
-}
-ssize_t __wrap_pwrite(int fd, const void* data, size_t count, off_t at) {
-  return Strikes(Call::kPwrite, fd) ? -1 : __real_pwrite(fd, data, count, at);
-}
-int __wrap_fsync(int fd) { return Strikes(Call::kFsync, fd) ? -1 : __real_fsync(fd); }
-int __wrap_renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
-  return Strikes(Call::kRename, 3) ? -1 : __real_renameat2(from_folder, from, to_folder, to, flags);
-}
+WRAP(ssize_t, read, (int fd, void* data, size_t count), fd, data, count)
+WRAP(ssize_t, write, (int fd, const void* data, size_t count), fd, data, count)
+WRAP(ssize_t, pwrite, (int fd, const void* data, size_t count, off_t at), fd, data, count, at)
+WRAP(int, fsync, (int fd), fd)
+WRAP(int, renameat2,
+     (int from_folder, const char* from, int to_folder, const char* to, unsigned flags),
+     from_folder, from, to_folder, to, flags)
 }
 
 namespace {
@@ -70,7 +66,7 @@ enum class After { kOld, kEmptied, kKeptAside, kRepaired };
 struct Row {
   const char* name;
   Fault fault;
-  bool in_place = false;  // a second link makes the save overwrite the file
+  bool in_place = false;    // a second link makes the save overwrite the file
   const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
   After after = After::kOld;
 };
@@ -79,9 +75,7 @@ struct Row {
 std::string Save(const std::string& path, const Fault& fault) {
   platform::FileStamp listed;
   platform::sys::StampOf(path, listed);
-  armed = fault;
-  calls = 0;
-  active = true;
+  armed = {fault, 0, true};
   std::string raised;
   try {
     FileRewrite rewrite(path, listed, {true, &platform::kNoLeadBytes, false, {}});
@@ -89,25 +83,23 @@ std::string Save(const std::string& path, const Fault& fault) {
   } catch (const Exception& error) {
     raised = std::string(error.ClassName()) + ": " + error.Message();
   }
-  active = false;
+  armed.on = false;
   return raised;
 }
 
 std::string Replaced(std::string text, const std::string& field, const std::string& by) {
-  if (const auto at = text.find(field); at != std::string::npos) text.replace(at, field.size(), by);
-  return text;
+  const auto at = text.find(field);
+  return at == std::string::npos ? text : text.replace(at, field.size(), by);
 }
 
 // Every name in `folder`, dot-files included, or those that begin with `prefix`.
 std::string Names(const std::string& folder, const std::string& prefix = "") {
-  std::vector<std::string> names;
+  std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    const auto name = entry.path().filename().string();
-    if (name.starts_with(prefix)) names.push_back(name);
+    names.insert(entry.path().filename().string());
   }
-  std::sort(names.begin(), names.end());
   std::string all;
-  for (const auto& name : names) all += name + " ";
+  for (const auto& name : names) all += name.starts_with(prefix) ? name + " " : "";
   return all;
 }
 
@@ -119,8 +111,10 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   const Row& row = GetParam();
   std::string old_text = "%FSDAX24Y24*%\n";
   std::string new_text = "%FSLAX24Y24*%\r\n";
-  for (int line = 0; line < 60'000; ++line) old_text += "X012345Y067890D01*\n";
-  for (int line = 0; line < 60'000; ++line) new_text += "X012345Y067890D01*\r\n";
+  for (int line = 0; line < 60'000; ++line) {
+    old_text += "X012345Y067890D01*\n";
+    new_text += "X012345Y067890D01*\r\n";
+  }
   ScratchFolder folder;
   folder.Write("a.gtl", old_text);
   if (row.in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
@@ -128,8 +122,9 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   if (row.after == After::kRepaired) {
     EXPECT_EXIT(Save(folder / "a.gtl", row.fault), testing::KilledBySignal(SIGTERM), "");
   } else {
-    EXPECT_EQ(Save(folder / "a.gtl", row.fault),
-              Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"), "{staged}", folder / staged));
+    EXPECT_EQ(
+        Save(folder / "a.gtl", row.fault),
+        Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"), "{staged}", folder / staged));
   }
   const std::string expected[] = {old_text, "", new_text, new_text};  // by After
   EXPECT_TRUE(folder.Read(row.after == After::kKeptAside ? staged : "a.gtl") ==
@@ -139,36 +134,37 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
 }
 
+const char* const kKept =
+    "EWriteError: Stream write error; the new content is kept in \"{staged}\"";
+
+// clang-format off
 const Row kRows[] = {
     // The read that would find the end fails: no later check notices it.
-    {.name = "ReadError", .fault = {.call = Call::kRead, .nth = 3, .error = EIO},
+    {.name = "ReadError", .fault = {.call = Call::read, .nth = 3, .error = EIO},
      .raised = "EReadError: Stream read error"},
-    {.name = "FileShrinksWhileRead",
-     .fault = {.call = Call::kRead, .nth = 2,
-               .before = [](int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }},
+    {.name = "FileShrinksWhileRead", .fault = {.call = Call::read, .nth = 2,
+       .before = [](int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }},
      .raised = "EReadError: Stream read error", .after = After::kEmptied},
-    {.name = "WriteErrorMidStream", .fault = {.call = Call::kWrite, .nth = 2, .error = ENOSPC},
+    {.name = "WriteErrorMidStream", .fault = {.call = Call::write, .nth = 2, .error = ENOSPC},
      .raised = "EWriteError: Stream write error"},
-    {.name = "WriteErrorMidStreamInPlace", .fault = {.call = Call::kWrite, .nth = 2, .error = ENOSPC},
+    {.name = "WriteErrorInPlace", .fault = {.call = Call::write, .nth = 2, .error = ENOSPC},
      .in_place = true,
      .raised = "EWriteError: Stream write error in \"{staged}\". No space left on device"},
-    {.name = "FsyncFails", .fault = {.call = Call::kFsync, .error = EIO},
+    {.name = "FsyncFails", .fault = {.call = Call::fsync, .error = EIO},
      .raised = "EWriteError: Stream write error in \"{file}\". Input/output error"},
     // The staged copy's, its folder's, then the file's own after the overwrite.
-    {.name = "FsyncFailsInPlace", .fault = {.call = Call::kFsync, .nth = 3, .error = EIO},
-     .in_place = true,
-     .raised = "EWriteError: Stream write error; the new content is kept in \"{staged}\"",
-     .after = After::kKeptAside},
-    {.name = "RenameRefused", .fault = {.call = Call::kRename, .error = EPERM},
+    {.name = "FsyncFailsInPlace", .fault = {.call = Call::fsync, .nth = 3, .error = EIO},
+     .in_place = true, .raised = kKept, .after = After::kKeptAside},
+    {.name = "RenameRefused", .fault = {.call = Call::renameat2, .error = EPERM},
      .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
-    {.name = "OverwriteFailsHalfWay", .fault = {.call = Call::kPwrite, .nth = 2, .error = ENOSPC},
-     .in_place = true,
-     .raised = "EWriteError: Stream write error; the new content is kept in \"{staged}\"",
-     .after = After::kKeptAside},
+    {.name = "OverwriteFailsHalfWay", .fault = {.call = Call::pwrite, .nth = 2, .error = ENOSPC},
+     .in_place = true, .raised = kKept, .after = After::kKeptAside},
+    // Held off while the file is overwritten, acted on once it is whole.
     {.name = "SignalDuringTheOverwrite",
-     .fault = {.call = Call::kPwrite, .before = [](int) { raise(SIGTERM); }}, .in_place = true,
-     .after = After::kRepaired},
+     .fault = {.call = Call::pwrite, .before = [](int) { raise(SIGTERM); }},
+     .in_place = true, .after = After::kRepaired},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
