@@ -59,9 +59,8 @@ WRAP(int, renameat2,
 namespace {
 
 // What the file holds at the end; kKeptAside: the fault came after it began to
-// change, and the staged copy holds the new content. kRepaired: a signal ended
-// the process after the save.
-enum class After { kOld, kEmptied, kKeptAside, kRepaired };
+// change, and the staged copy holds the new content.
+enum class After { kOld, kEmptied, kKeptAside, kNew };
 
 struct Row {
   const char* name;
@@ -69,6 +68,7 @@ struct Row {
   bool in_place = false;    // a second link makes the save overwrite the file
   const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
   After after = After::kOld;
+  bool killed = false;  // the process ends by the SIGTERM the fault raised
 };
 
 // The save of `path` with `fault` armed: the error raised, as "Class: message".
@@ -119,7 +119,7 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   folder.Write("a.gtl", old_text);
   if (row.in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
   const auto staged = ".camfix-" + std::to_string(getpid()) + "-a.gtl";
-  if (row.after == After::kRepaired) {
+  if (row.killed) {
     EXPECT_EXIT(Save(folder / "a.gtl", row.fault), testing::KilledBySignal(SIGTERM), "");
   } else {
     EXPECT_EQ(
@@ -133,6 +133,8 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
                                       (row.in_place ? "a.gtl a.keep " : "a.gtl "));
   EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
 }
+
+void Terminate(int /*fd*/) { raise(SIGTERM); }
 
 const char* const kKept =
     "EWriteError: Stream write error; the new content is kept in \"{staged}\"";
@@ -159,10 +161,13 @@ const Row kRows[] = {
      .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
     {.name = "OverwriteFailsHalfWay", .fault = {.call = Call::pwrite, .nth = 2, .error = ENOSPC},
      .in_place = true, .raised = kKept, .after = After::kKeptAside},
-    // Held off while the file is overwritten, acted on once it is whole.
-    {.name = "SignalDuringTheOverwrite",
-     .fault = {.call = Call::pwrite, .before = [](int) { raise(SIGTERM); }},
-     .in_place = true, .after = After::kRepaired},
+    // Held off while the file is renamed or overwritten, acted on once it is whole.
+    {.name = "SignalWhileStaging", .fault = {.call = Call::write, .before = Terminate},
+     .in_place = true, .killed = true},
+    {.name = "SignalDuringTheRename", .fault = {.call = Call::renameat2, .before = Terminate},
+     .after = After::kNew, .killed = true},
+    {.name = "SignalDuringTheOverwrite", .fault = {.call = Call::pwrite, .before = Terminate},
+     .in_place = true, .after = After::kNew, .killed = true},
 };
 // clang-format on
 
