@@ -58,10 +58,9 @@ TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
   close(ends[1]);
 }
 
-// A terminal gets each line as it ends, untranslated (raw mode).
+// A terminal gets each line as it ends (raw, so that the bytes pass as they are).
 TEST(ConsoleOutput, TerminalReceivesEachLineAsItEnds) {
-  int terminal = -1;
-  int other = -1;
+  int terminal = -1, other = -1;
   termios mode{};
   cfmakeraw(&mode);
   ASSERT_EQ(openpty(&terminal, &other, nullptr, &mode, nullptr), 0);

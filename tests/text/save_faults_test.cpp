@@ -12,30 +12,36 @@
 
 // The save's failures, made by the system calls themselves: the program is
 // linked with --wrap for the calls below, and each goes through unless the
-// fault armed for it strikes.
+// row's fault strikes.
 namespace {
 
 enum class Call { read, write, pwrite, fsync, renameat2 };
 
-struct Fault {
+// What the file holds at the end; kKeptAside: the fault came after it began to
+// change, and the staged copy holds the new content.
+enum class After { kOld, kEmptied, kKeptAside, kNew };
+
+struct Row {
+  const char* name;
   Call call;
   int nth = 1;    // its nth call, those on the console (descriptors 0-2) not counted
   int error = 0;  // what it fails with; 0: it goes through after `before`
   void (*before)(int fd) = nullptr;
+  bool in_place = false;    // a second link makes the save overwrite the file
+  const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
+  After after = After::kOld;
+  bool killed = false;  // the process ends by the SIGTERM that `before` raised
 };
 
-struct {
-  Fault fault;
-  int calls = 0;
-  bool on = false;
-} armed;
+const Row* armed = nullptr;
+int calls = 0;
 
 bool Strikes(Call call, int fd, const auto&... /*rest*/) {
-  if (!armed.on || call != armed.fault.call || (fd >= 0 && fd <= 2)) return false;
-  if (++armed.calls != armed.fault.nth) return false;
-  if (armed.fault.before != nullptr) armed.fault.before(fd);
-  errno = armed.fault.error;
-  return armed.fault.error != 0;
+  if (armed == nullptr || call != armed->call || (fd >= 0 && fd <= 2)) return false;
+  if (++calls != armed->nth) return false;
+  if (armed->before != nullptr) armed->before(fd);
+  errno = armed->error;
+  return armed->error != 0;
 }
 
 }  // namespace
@@ -58,32 +64,21 @@ WRAP(int, renameat2,
 
 namespace {
 
-// What the file holds at the end; kKeptAside: the fault came after it began to
-// change, and the staged copy holds the new content.
-enum class After { kOld, kEmptied, kKeptAside, kNew };
-
-struct Row {
-  const char* name;
-  Fault fault;
-  bool in_place = false;    // a second link makes the save overwrite the file
-  const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
-  After after = After::kOld;
-  bool killed = false;  // the process ends by the SIGTERM the fault raised
-};
-
-// The save of `path` with `fault` armed: the error raised, as "Class: message".
-std::string Save(const std::string& path, const Fault& fault) {
+// The save of `path` with the fault of `row` armed: the error raised, as
+// "Class: message".
+std::string Save(const std::string& path, const Row& row) {
   platform::FileStamp listed;
   platform::sys::StampOf(path, listed);
-  armed = {fault, 0, true};
   std::string raised;
+  armed = &row;
+  calls = 0;
   try {
     FileRewrite rewrite(path, listed, {true, &platform::kNoLeadBytes, false, {}});
     rewrite.Commit();
   } catch (const Exception& error) {
     raised = std::string(error.ClassName()) + ": " + error.Message();
   }
-  armed.on = false;
+  armed = nullptr;
   return raised;
 }
 
@@ -120,10 +115,10 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   if (row.in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
   const auto staged = ".camfix-" + std::to_string(getpid()) + "-a.gtl";
   if (row.killed) {
-    EXPECT_EXIT(Save(folder / "a.gtl", row.fault), testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EXIT(Save(folder / "a.gtl", row), testing::KilledBySignal(SIGTERM), "");
   } else {
     EXPECT_EQ(
-        Save(folder / "a.gtl", row.fault),
+        Save(folder / "a.gtl", row),
         Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"), "{staged}", folder / staged));
   }
   const std::string expected[] = {old_text, "", new_text, new_text};  // by After
@@ -134,6 +129,7 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
 }
 
+void Shrink(int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }
 void Terminate(int /*fd*/) { raise(SIGTERM); }
 
 const char* const kKept =
@@ -142,31 +138,29 @@ const char* const kKept =
 // clang-format off
 const Row kRows[] = {
     // The read that would find the end fails: no later check notices it.
-    {.name = "ReadError", .fault = {.call = Call::read, .nth = 3, .error = EIO},
+    {.name = "ReadError", .call = Call::read, .nth = 3, .error = EIO,
      .raised = "EReadError: Stream read error"},
-    {.name = "FileShrinksWhileRead", .fault = {.call = Call::read, .nth = 2,
-       .before = [](int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }},
+    {.name = "FileShrinksWhileRead", .call = Call::read, .nth = 2, .before = Shrink,
      .raised = "EReadError: Stream read error", .after = After::kEmptied},
-    {.name = "WriteErrorMidStream", .fault = {.call = Call::write, .nth = 2, .error = ENOSPC},
+    {.name = "WriteErrorMidStream", .call = Call::write, .nth = 2, .error = ENOSPC,
      .raised = "EWriteError: Stream write error"},
-    {.name = "WriteErrorInPlace", .fault = {.call = Call::write, .nth = 2, .error = ENOSPC},
-     .in_place = true,
+    {.name = "WriteErrorInPlace", .call = Call::write, .nth = 2, .error = ENOSPC, .in_place = true,
      .raised = "EWriteError: Stream write error in \"{staged}\". No space left on device"},
-    {.name = "FsyncFails", .fault = {.call = Call::fsync, .error = EIO},
+    {.name = "FsyncFails", .call = Call::fsync, .error = EIO,
      .raised = "EWriteError: Stream write error in \"{file}\". Input/output error"},
     // The staged copy's, its folder's, then the file's own after the overwrite.
-    {.name = "FsyncFailsInPlace", .fault = {.call = Call::fsync, .nth = 3, .error = EIO},
-     .in_place = true, .raised = kKept, .after = After::kKeptAside},
-    {.name = "RenameRefused", .fault = {.call = Call::renameat2, .error = EPERM},
+    {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
+     .raised = kKept, .after = After::kKeptAside},
+    {.name = "RenameRefused", .call = Call::renameat2, .error = EPERM,
      .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
-    {.name = "OverwriteFailsHalfWay", .fault = {.call = Call::pwrite, .nth = 2, .error = ENOSPC},
+    {.name = "OverwriteFailsHalfWay", .call = Call::pwrite, .nth = 2, .error = ENOSPC,
      .in_place = true, .raised = kKept, .after = After::kKeptAside},
     // Held off while the file is renamed or overwritten, acted on once it is whole.
-    {.name = "SignalWhileStaging", .fault = {.call = Call::write, .before = Terminate},
-     .in_place = true, .killed = true},
-    {.name = "SignalDuringTheRename", .fault = {.call = Call::renameat2, .before = Terminate},
+    {.name = "SignalWhileStaging", .call = Call::write, .before = Terminate, .in_place = true,
+     .killed = true},
+    {.name = "SignalDuringTheRename", .call = Call::renameat2, .before = Terminate,
      .after = After::kNew, .killed = true},
-    {.name = "SignalDuringTheOverwrite", .fault = {.call = Call::pwrite, .before = Terminate},
+    {.name = "SignalDuringTheOverwrite", .call = Call::pwrite, .before = Terminate,
      .in_place = true, .after = After::kNew, .killed = true},
 };
 // clang-format on
