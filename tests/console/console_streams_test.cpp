@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "console/console_streams.h"
@@ -25,11 +27,12 @@ class StandardHandle {
   int fd_, saved_;
 };
 
-std::string Available(int fd) {
+// What `fd` holds, after waiting up to `wait` ms for its first bytes.
+std::string Available(int fd, int wait = 0) {
   std::string bytes;
   char buffer[4096];
   pollfd ready{fd, POLLIN, 0};
-  while (poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0) {
+  while (poll(&ready, 1, bytes.empty() ? wait : 0) == 1 && (ready.revents & POLLIN) != 0) {
     const auto got = read(fd, buffer, sizeof buffer);
     if (got <= 0) break;
     bytes.append(buffer, static_cast<std::size_t>(got));
@@ -53,6 +56,21 @@ TEST(ConsoleOutput, PipeReceivesWholeBlocksUntilTheFlush) {
   }
   close(ends[0]);
   close(ends[1]);
+}
+
+// A terminal gets each line as it ends (raw, so that the bytes pass as they are).
+TEST(ConsoleOutput, TerminalReceivesEachLineAsItEnds) {
+  int terminal = -1, other = -1;
+  termios mode{};
+  cfmakeraw(&mode);
+  ASSERT_EQ(openpty(&terminal, &other, nullptr, &mode, nullptr), 0);
+  {
+    const StandardHandle out(STDOUT_FILENO, other);
+    WriteLine("abc");
+    EXPECT_EQ(Available(terminal, 10'000), "abc\r\n");
+  }
+  close(terminal);
+  close(other);
 }
 
 // errno values read as numbers (5 is EIO, no denied access); the streams' own

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <unistd.h>
+
+#include "support/scratch_folder.h"
+#include "text/exceptions.h"
+#include "text/file_stream.h"
+
+// The save's failures, made by the system calls themselves: the program is
+// linked with --wrap for the calls below, and each goes through unless the
+// row's fault strikes.
+namespace {
+
+enum class Call { read, write, pwrite, fsync, renameat2 };
+
+// What the file holds at the end; kKeptAside: the fault came after it began to
+// change, and the staged copy holds the new content.
+enum class After { kOld, kEmptied, kKeptAside, kNew };
+
+struct Row {
+  const char* name;
+  Call call;
+  int nth = 1;    // its nth call, those on the console (descriptors 0-2) not counted
+  int error = 0;  // what it fails with; 0: it goes through after `before`
+  void (*before)(int fd) = nullptr;
+  bool in_place = false;    // a second link makes the save overwrite the file
+  const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
+  After after = After::kOld;
+  bool killed = false;  // the process ends by the SIGTERM that `before` raised
+};
+
+const Row* armed = nullptr;
+int calls = 0;
+
+bool Strikes(Call call, int fd, const auto&... /*rest*/) {
+  if (armed == nullptr || call != armed->call || (fd >= 0 && fd <= 2)) return false;
+  if (++calls != armed->nth) return false;
+  if (armed->before != nullptr) armed->before(fd);
+  errno = armed->error;
+  return armed->error != 0;
+}
+
+}  // namespace
+
+// __wrap_X stands in for X wherever camfix_core calls it; __real_X is X.
+#define WRAP(type, name, parameters, ...)                                      \
+  type __real_##name parameters;                                               \
+  type __wrap_##name parameters {                                              \
+    return Strikes(Call::name, __VA_ARGS__) ? -1 : __real_##name(__VA_ARGS__); \
+  }
+extern "C" {
+WRAP(ssize_t, read, (int fd, void* data, size_t count), fd, data, count)
+WRAP(ssize_t, write, (int fd, const void* data, size_t count), fd, data, count)
+WRAP(ssize_t, pwrite, (int fd, const void* data, size_t count, off_t at), fd, data, count, at)
+WRAP(int, fsync, (int fd), fd)
+WRAP(int, renameat2,
+     (int from_folder, const char* from, int to_folder, const char* to, unsigned flags),
+     from_folder, from, to_folder, to, flags)
+}
+
+namespace {
+
+// The save of `path` with the fault of `row` armed: the error raised, as
+// "Class: message".
+std::string Save(const std::string& path, const Row& row) {
+  platform::FileStamp listed;
+  platform::sys::StampOf(path, listed);
+  std::string raised;
+  armed = &row;
+  calls = 0;
+  try {
+    FileRewrite rewrite(path, listed, {true, &platform::kNoLeadBytes, false, {}});
+    rewrite.Commit();
+  } catch (const Exception& error) {
+    raised = std::string(error.ClassName()) + ": " + error.Message();
+  }
+  armed = nullptr;
+  return raised;
+}
+
+std::string Replaced(std::string text, const std::string& field, const std::string& by) {
+  const auto at = text.find(field);
+  return at == std::string::npos ? text : text.replace(at, field.size(), by);
+}
+
+// Every name in `folder`, dot-files included, or those that begin with `prefix`.
+std::string Names(const std::string& folder, const std::string& prefix = "") {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  std::string all;
+  for (const auto& name : names) all += name.starts_with(prefix) ? name + " " : "";
+  return all;
+}
+
+class SaveFault : public ::testing::TestWithParam<Row> {};
+
+// The file is larger than one read and one block of the overwrite, so that a
+// fault can strike half-way.
+TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
+  const Row& row = GetParam();
+  std::string old_text = "%FSDAX24Y24*%\n";
+  std::string new_text = "%FSLAX24Y24*%\r\n";
+  for (int line = 0; line < 60'000; ++line) {
+    old_text += "X012345Y067890D01*\n";
+    new_text += "X012345Y067890D01*\r\n";
+  }
+  ScratchFolder folder;
+  folder.Write("a.gtl", old_text);
+  if (row.in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
+  const auto staged = ".camfix-" + std::to_string(getpid()) + "-a.gtl";
+  if (row.killed) {
+    EXPECT_EXIT(Save(folder / "a.gtl", row), testing::KilledBySignal(SIGTERM), "");
+  } else {
+    EXPECT_EQ(
+        Save(folder / "a.gtl", row),
+        Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"), "{staged}", folder / staged));
+  }
+  const std::string expected[] = {old_text, "", new_text, new_text};  // by After
+  EXPECT_TRUE(folder.Read(row.after == After::kKeptAside ? staged : "a.gtl") ==
+              expected[static_cast<int>(row.after)]);
+  EXPECT_EQ(Names(folder.Path()), std::string(row.after == After::kKeptAside ? staged + " " : "") +
+                                      (row.in_place ? "a.gtl a.keep " : "a.gtl "));
+  EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
+}
+
+void Shrink(int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }
+void Terminate(int /*fd*/) { raise(SIGTERM); }
+
+const char* const kKept =
+    "EWriteError: Stream write error; the new content is kept in \"{staged}\"";
+
+// clang-format off
+const Row kRows[] = {
+    // The read that would find the end fails: no later check notices it.
+    {.name = "ReadError", .call = Call::read, .nth = 3, .error = EIO,
+     .raised = "EReadError: Stream read error"},
+    {.name = "FileShrinksWhileRead", .call = Call::read, .nth = 2, .before = Shrink,
+     .raised = "EReadError: Stream read error", .after = After::kEmptied},
+    {.name = "WriteErrorMidStream", .call = Call::write, .nth = 2, .error = ENOSPC,
+     .raised = "EWriteError: Stream write error"},
+    {.name = "WriteErrorInPlace", .call = Call::write, .nth = 2, .error = ENOSPC, .in_place = true,
+     .raised = "EWriteError: Stream write error in \"{staged}\". No space left on device"},
+    {.name = "FsyncFails", .call = Call::fsync, .error = EIO,
+     .raised = "EWriteError: Stream write error in \"{file}\". Input/output error"},
+    // The staged copy's, its folder's, then the file's own after the overwrite.
+    {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
+     .raised = kKept, .after = After::kKeptAside},
+    {.name = "RenameRefused", .call = Call::renameat2, .error = EPERM,
+     .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
+    {.name = "OverwriteFailsHalfWay", .call = Call::pwrite, .nth = 2, .error = ENOSPC,
+     .in_place = true, .raised = kKept, .after = After::kKeptAside},
+    // Held off while the file is renamed or overwritten, acted on once it is whole.
+    {.name = "SignalWhileStaging", .call = Call::write, .before = Terminate, .in_place = true,
+     .killed = true},
+    {.name = "SignalDuringTheRename", .call = Call::renameat2, .before = Terminate,
+     .after = After::kNew, .killed = true},
+    {.name = "SignalDuringTheOverwrite", .call = Call::pwrite, .before = Terminate,
+     .in_place = true, .after = After::kNew, .killed = true},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
