@@ -91,8 +91,13 @@ ErrorCode FileReplacement::Commit() {
   if (!in_place_) {
     const ErrorCode error = sys::CopyIdentity(original_.Handle(), temp_);
     if (error == 0) {
-      const ErrorCode moved = sys::MoveIntoPlace(temp_, temp_name_, path_, original_.Stamp());
-      return moved != 0 ? moved : sys::SyncFolderOf(path_);
+      if (ErrorCode moved = sys::MoveIntoPlace(temp_, temp_name_, path_, original_.Stamp());
+          moved != 0) {
+        return moved;
+      }
+      const ErrorCode synced = sys::SyncFolderOf(path_);
+      if (synced != 0) kept_at_ = path_;  // renamed already: the file is new
+      return synced;
     }
     if (!sys::IdentityCannotTravel(error)) return error;
     in_place_ = true;  // what the file is stays only with the file itself

@@ -74,8 +74,10 @@ class FileReplacement {
   // The file that failed when it was not the file itself: the staged copy
   // that could not be made or written; empty otherwise.
   const std::string& FailedPlace() const { return failed_place_; }
-  // Where the complete new content was kept when a commit failed part way
-  // through overwriting the file in place; empty otherwise.
+  // Where the complete new content is when a commit failed after the file's
+  // old content was gone: the staged copy, when the overwrite in place failed
+  // part way; the file itself, when only the flush of its folder failed after
+  // the rename. Empty otherwise.
   const std::string& KeptAt() const { return kept_at_; }
 
  private:

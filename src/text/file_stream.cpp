@@ -103,7 +103,8 @@ void FileRewrite::Commit() {
   if (error == platform::kChangedMeanwhile) RaiseChanged(path_);
   if (!replacement_.KeptAt().empty()) {
     Raise(EWriteError("Stream write error; the new content is kept in \"" +
-                      platform::ConsoleText(replacement_.KeptAt()) + "\""));
+                      platform::ConsoleText(platform::FullPathName(replacement_.KeptAt())) +
+                      "\""));
   }
   if (error != 0) Raise(EWriteError(WriteErrorMessage(path_, error)));
 }

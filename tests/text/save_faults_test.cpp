@@ -151,6 +151,10 @@ const Row kRows[] = {
     // The staged copy's, its folder's, then the file's own after the overwrite.
     {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
      .raised = kKept, .after = After::kKeptAside},
+    // The file's folder, after the rename: the file holds the new content.
+    {.name = "FolderSyncFails", .call = Call::fsync, .nth = 2, .error = EIO,
+     .raised = "EWriteError: Stream write error; the new content is kept in \"{file}\"",
+     .after = After::kNew},
     {.name = "RenameRefused", .call = Call::renameat2, .error = EPERM,
      .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
     {.name = "OverwriteFailsHalfWay", .call = Call::pwrite, .nth = 2, .error = ENOSPC,
