@@ -142,11 +142,13 @@ bool IsFile(const std::string& path, const FileStamp& file) {
          named.write_time == file.write_time;
 }
 
-// Exchanges the two names, so that `path` holds the new file and `name` the
-// old one, which is checked to be `original` before it goes; else they are
-// exchanged back. A file system without exchange gets a check and a rename.
-ErrorCode ExchangeInto(const std::string& name, const std::string& path,
-                       const FileStamp& original) {
+// Exchanges the two names, so that `path` holds the new file `fresh` and
+// `name` the old one, which is checked to be `original` before it goes; else
+// they are exchanged back, and `name` is forgotten when it no longer holds
+// `fresh`, so that nothing else is ever removed under it. A file system
+// without exchange gets a check and a rename.
+ErrorCode ExchangeInto(std::string& name, const std::string& path, const FileStamp& original,
+                       const FileStamp& fresh) {
   if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno != EINVAL && errno != ENOSYS) return errno;
     if (!IsFile(path, original)) return kChangedMeanwhile;
@@ -154,6 +156,11 @@ ErrorCode ExchangeInto(const std::string& name, const std::string& path,
   }
   if (!IsFile(name, original)) {
     renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+    FileStamp named;
+    if (!StampOf(name, named) || !SameFile(named, fresh)) {
+      name.clear();
+      RemoveOnInterruption({});
+    }
     return kChangedMeanwhile;
   }
   unlink(name.c_str());
@@ -309,10 +316,12 @@ ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string
   if (name.empty()) {
     if (ErrorCode error = LinkUnnamed(temp, TempName(path), name); error != 0) return error;
   }
+  FileStamp fresh;
+  StampOf(temp, fresh);
   const int closed = close(Fd(temp));
   temp = kInvalidHandle;
   if (closed != 0) return errno;
-  if (ErrorCode error = ExchangeInto(name, path, original); error != 0) return error;
+  if (ErrorCode error = ExchangeInto(name, path, original, fresh); error != 0) return error;
   name.clear();
   RemoveOnInterruption({});
   return 0;

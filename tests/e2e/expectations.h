@@ -143,15 +143,13 @@ inline std::tuple<uid_t, gid_t, mode_t, nlink_t, std::set<std::string>> Identity
   return {info.st_uid, info.st_gid, info.st_mode, info.st_nlink, attributes};
 }
 
-// Files that the run with process id `pid` staged in /tmp or /var/tmp and left
-// there. Other runs, in parallel tests, stage files of their own meanwhile.
+// Files that the run with process id `pid` staged in /var/tmp and left there.
+// Other runs, in parallel tests, stage files of their own meanwhile.
 inline std::size_t StagedFiles(pid_t pid) {
   const auto prefix = "camfix-" + std::to_string(pid) + "-";
   std::size_t count = 0;
-  for (const char* folder : {"/tmp", "/var/tmp"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-      count += entry.path().filename().string().starts_with(prefix);
-    }
+  for (const auto& entry : std::filesystem::directory_iterator("/var/tmp")) {
+    count += entry.path().filename().string().starts_with(prefix);
   }
   return count;
 }

@@ -194,12 +194,17 @@ TEST_F(Save, NameSwappedMeanwhileIsLeftAlone) {
     EXPECT_LE(exit_code, 1);
     EXPECT_TRUE(folder.Read("victim") == secret);
     EXPECT_EQ(Identity(folder / "victim"), victim);
-    EXPECT_EQ(std::distance(fs::directory_iterator(work.Path()), {}), in_place ? 3 : 2);
+    // A run that lost the race may leave the user's file under a temporary
+    // name rather than remove what it did not make; nothing is lost.
+    int users = 0;
     for (const auto& entry : fs::directory_iterator(work.Path())) {
       if (entry.symlink_status().type() != fs::file_type::regular) continue;
       EXPECT_EQ(Identity(entry.path()), user);
-      EXPECT_EQ(work.Read(entry.path().filename()).find("secret"), std::string::npos);
+      const auto text = work.Read(entry.path().filename());
+      EXPECT_EQ(text.find("secret"), std::string::npos);
+      users += text.find("mine") != std::string::npos;
     }
+    EXPECT_GE(users, 1);
   }
 }
 
