@@ -1,5 +1,7 @@
 #include "e2e/run_camfix.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -72,6 +74,15 @@ struct ChildSetup {
   execvp(setup.argv[0], setup.argv.data());
   _exit(127);
 }
+
+// CTest sets CAMFIX_SKIP_REASON where the program cannot run (wine missing):
+// then every case skips, saying why.
+class SkipWhereToldTo : public ::testing::Environment {
+  void SetUp() override {
+    if (const char* reason = std::getenv("CAMFIX_SKIP_REASON")) GTEST_SKIP() << reason;
+  }
+};
+const auto* const kSkip = ::testing::AddGlobalTestEnvironment(new SkipWhereToldTo);
 
 }  // namespace
 
