@@ -13,6 +13,7 @@
 #   wine.<case>             wine is not installed: every case skips, saying so.
 # CAMFIX_WINE_PRESET names the preset to build (`make test` reads it). The e2e
 # program starts `wine`: this tree's, first in PATH, which starts wine64.
+# Huge.* cases carry the label huge as well (`ctest -LE huge` leaves them out).
 find_program(CAMFIX_WINE32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(CAMFIX_WINE64 wine64 PATHS /usr/lib/wine)
 execute_process(COMMAND ${CAMFIX_WINE32} --version RESULT_VARIABLE wine32_status
@@ -56,6 +57,7 @@ else()
   discovered_tests_properties(wine_tests "LABELS wine FIXTURES_REQUIRED wine
     ENVIRONMENT \"${env};CAMFIX_UNDER_TEST=${exe}\" ENVIRONMENT_MODIFICATION ${path}")
 endif()
+discovered_tests_properties(wine_tests "LABELS \"wine;huge\" RESOURCE_LOCK huge" "^${prefix}Huge\\\\.")
 
 if(preset STREQUAL windows64)
   add_test(NAME wine32:shipped_camfix.exe COMMAND sh -c "echo \"not run: $0\" && exit 77" "${skip}")
