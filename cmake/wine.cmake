@@ -1,6 +1,7 @@
 # wine (included by tests/CMakeLists.txt): the e2e program again, each case
 # told by CAMFIX_UNDER_TEST to start camfix.exe under wine64 in a scratch
-# 64-bit prefix of this tree. The test names say which camfix.exe runs:
+# 64-bit prefix of this tree, and the installer test. The test names say
+# which camfix.exe runs:
 #   wine32.<case>           the shipped 32-bit build/windows/camfix.exe. wine64
 #                           hands it to wine's 32-bit loader, which runs where
 #                           the kernel runs IA-32 code or, where it does not,
@@ -8,8 +9,9 @@
 #                           registers it as root); wine's own helpers run natively.
 #   wine64_stand_in.<case>  the fallback where neither can be had (no root, no
 #                           binfmt_misc): the same sources built by the windows64
-#                           preset. The test wine32:shipped_camfix.exe then
-#                           skips, saying that the shipped program was not run.
+#                           preset. The tests wine32:shipped_camfix.exe and
+#                           installer then skip, saying that the shipped program
+#                           was not run.
 #   wine.<case>             wine is not installed: every case skips, saying so.
 # CAMFIX_WINE_PRESET names the preset to build (`make test` reads it). The e2e
 # program starts `wine`: this tree's, first in PATH, which starts wine64.
@@ -24,7 +26,7 @@ if(NOT CAMFIX_WINE64)
   set(prefix wine.)
   set(preset "")
   set(skip "wine is not installed (scripts/install-prereqs.sh installs it)")
-  message(NOTICE "The wine tests skip: ${skip}")
+  message(NOTICE "The wine and installer tests skip: ${skip}")
 elseif(wine32_status EQUAL 0)
   set(prefix wine32.)
   message(STATUS "The wine tests run the shipped 32-bit ${exe}")
@@ -35,7 +37,7 @@ else()
   set(skip "wine's 32-bit loader does not run on this host (no IA-32 emulation in the kernel, \
 no qemu-i386 entry in binfmt_misc: run scripts/install-prereqs.sh as root)")
   message(NOTICE "The wine tests run the 64-bit stand-in ${exe}, NOT the shipped 32-bit "
-    "camfix.exe: ${skip}")
+    "camfix.exe, and the installer test skips: ${skip}")
 endif()
 set(CAMFIX_WINE_PRESET "${preset}" CACHE INTERNAL "The preset whose camfix.exe the wine tests run")
 
@@ -59,10 +61,27 @@ else()
 endif()
 discovered_tests_properties(wine_tests "LABELS \"wine;huge\" RESOURCE_LOCK huge" "^${prefix}Huge\\\\.")
 
-if(preset STREQUAL windows64)
-  add_test(NAME wine32:shipped_camfix.exe COMMAND sh -c "echo \"not run: $0\" && exit 77" "${skip}")
-  set_tests_properties(wine32:shipped_camfix.exe PROPERTIES LABELS wine SKIP_RETURN_CODE 77)
+# The installer (cmake/packaging.cmake) and the program it installs, both
+# 32-bit, under wine, with a newer installer (the next patch version) for
+# the upgrade. Where they cannot run, it skips, saying why.
+math(EXPR patch "${PROJECT_VERSION_PATCH} + 1")
+if(skip)
+  set(not_run sh -c "echo \"not run: $0\" && exit 77" "${skip}")
+  add_test(NAME installer COMMAND ${not_run})
+  set_tests_properties(installer PROPERTIES SKIP_RETURN_CODE 77)
+  if(preset STREQUAL windows64)
+    add_test(NAME wine32:shipped_camfix.exe COMMAND ${not_run})
+    set_tests_properties(wine32:shipped_camfix.exe PROPERTIES LABELS wine SKIP_RETURN_CODE 77)
+  endif()
+else()
+  add_test(NAME installer COMMAND ${PROJECT_SOURCE_DIR}/tests/package/installer_check.sh
+    ${CMAKE_BINARY_DIR}/packages ${PROJECT_VERSION}
+    ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${patch} ${CAMFIX_WINDOWS_BUILD_DIR}
+    $<TARGET_FILE:camfix> ${PROJECT_SOURCE_DIR}/examples/board)
+  set_tests_properties(installer PROPERTIES FIXTURES_REQUIRED packages
+    ENVIRONMENT "${env}" ENVIRONMENT_MODIFICATION ${path})
 endif()
+set_tests_properties(installer PROPERTIES LABELS installer)
 if(prefix STREQUAL wine.)
   return()
 endif()
