@@ -54,7 +54,8 @@ set(path PATH=path_list_prepend:${bin})
 gtest_discover_tests(camfix_e2e_tests DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES
   TEST_PREFIX ${prefix} TEST_LIST wine_tests)
 if(prefix STREQUAL wine.)
-  discovered_tests_properties(wine_tests "LABELS wine ENVIRONMENT \"CAMFIX_SKIP_REASON=${skip}\"")
+  discovered_tests_properties(wine_tests "LABELS wine ENVIRONMENT \"CAMFIX_SKIP_REASON=${skip}\"
+    SKIP_REGULAR_EXPRESSION \"wine is not installed\"")
 else()
   discovered_tests_properties(wine_tests "LABELS wine FIXTURES_REQUIRED wine
     ENVIRONMENT \"${env};CAMFIX_UNDER_TEST=${exe}\" ENVIRONMENT_MODIFICATION ${path}")
