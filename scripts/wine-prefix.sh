@@ -19,6 +19,11 @@ wineserver -p60 < /dev/null > /dev/null 2>&1 || [ $? -eq 2 ]
 # The PE header's machine field: 014c for i386, 8664 for x86-64.
 header=$(od -An -tu4 -j60 -N4 "$exe")
 machine=$(od -An -tx2 -j$((header + 4)) -N2 "$exe" | tr -d ' ')
+if [ "$machine" = 014c ] && ! /usr/lib/wine/wine --version > /dev/null 2>&1; then
+  echo "wine's 32-bit loader no longer runs here (the qemu-i386 entry is gone after a reboot?):" \
+    "run scripts/install-prereqs.sh as root, or configure again for the 64-bit stand-in" >&2
+  exit 1
+fi
 case $machine in
   014c) kind="the shipped 32-bit program (i386)" ;;
   8664) kind="a 64-bit stand-in (x86-64): the shipped 32-bit camfix.exe is NOT run" ;;

@@ -30,7 +30,7 @@ mkdir "$WINEPREFIX" && wineserver -p
 wine wineboot -i < /dev/null > /dev/null 2>&1
 wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d 'C:\keep' /f > /dev/null
 wine "$packages/camfix-$version-setup.exe" /S /CurrentUser /PATH
-folder=$(value "$uninstall" InstallLocation)
+folder=$(value "$uninstall" InstallLocation) || fail "no uninstall entry after the install"
 exe="$folder\\camfix.exe"
 [ "$folder" = "$(wine cmd /c echo '%LOCALAPPDATA%\Programs\camfix' | tr -d '\r')" ] \
   || fail "installed into $folder"
@@ -49,7 +49,7 @@ mkdir "$scratch/linux" && cp -r "$board" "$scratch/linux/board"
 linux_console=$(cd / && printf '\n\n' | "$camfix" "$scratch/linux/board")
 for key in "$on_folder" "$on_background"; do
   copy=$(mktemp -d "$scratch/explorer.XXXXXX") && cp -r "$board" "$copy/board"
-  command=$(value "$key\\command" "")
+  command=$(value "$key\\command" "") || fail "no $key\\command"
   command=${command/\%[1V]/"$(wine winepath -w "$copy/board" | tr -d '\r')"}
   console=$(cd / && printf '\n\n' | eval "wine $command" | tr -d '\r')
   diff -r "$scratch/linux/board" "$copy/board" || fail "$command repairs otherwise than camfix FOLDER"
