@@ -89,9 +89,10 @@ endif()
 
 # The fixture: its setup makes the prefix on first use, keeps one wineserver
 # up while the wine tests run and says which camfix.exe they run; its cleanup
-# stops the server.
+# stops the server, unless it has ended by itself (a minute unused: wineserver
+# -k then finds none and fails).
 add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${exe})
-add_test(NAME wine_server_stop COMMAND wineserver -k)
+add_test(NAME wine_server_stop COMMAND sh -c "wineserver -k 2> /dev/null || true")
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine)
 set_tests_properties(wine_prefix wine_server_stop PROPERTIES LABELS wine
