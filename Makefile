@@ -41,15 +41,18 @@ fuzz-build:
 	@cmake --preset fuzz > /dev/null
 	@cmake --build --preset fuzz -j $(JOBS)
 
-# Everything, as CI runs it (.ci/run): every preset built (windows64 only
-# where the release tree chose it for the wine tests, cmake/wine.cmake), then
-# CTest on the release tree (unit, e2e, wine, gerbv, lint, package), the asan
-# tree (sanitizer) and the fuzz tree (fuzz, 15 s a target). Fails when any fails.
+# Everything, as CI runs it (.ci/run): the prerequisites (as root also the
+# qemu-i386 entry that lets the wine tests run the shipped 32-bit camfix.exe,
+# README "How the tests run the 32-bit program"), every preset built
+# (windows64 only where the release tree chose it for the wine tests,
+# cmake/wine.cmake), then CTest on the release tree (unit, e2e, wine, huge,
+# installer, gerbv, lint, package), the asan tree (sanitizer) and the fuzz
+# tree (fuzz, 15 s a target). Fails when any fails.
 test:
 	@scripts/install-prereqs.sh
 	@$(MAKE) --no-print-directory windows build asan fuzz-build
-	@$(MAKE) --no-print-directory \
-	  $$(sed -n 's/^CAMFIX_WINE_PRESET:INTERNAL=//p' build/release/CMakeCache.txt)
+	@preset=$$(sed -n 's/^CAMFIX_WINE_PRESET:INTERNAL=//p' build/release/CMakeCache.txt); \
+	  [ -z "$$preset" ] || $(MAKE) --no-print-directory $$preset
 	@failed=; for preset in release asan fuzz; do \
 	  echo "== ctest --preset $$preset"; \
 	  ctest --preset $$preset -j $(JOBS) || failed="$$failed $$preset"; \
@@ -68,8 +71,10 @@ bench:
 	@cmake --build --preset release -j $(JOBS) --target camfix
 	@bench/run.sh build/release/camfix
 
-# build/package: camfix_<version>_<arch>.deb and camfix-<version>-win32.zip.
+# build/package: camfix_<version>_<arch>.deb, camfix-<version>-win32.zip and
+# the installer camfix-<version>-setup.exe.
 package: build windows
+	$(call need,makensis)
 	@cpack --preset release
 	@cpack --preset windows
 

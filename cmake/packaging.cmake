@@ -1,7 +1,9 @@
 # Installation and packages. CPack makes, from a Linux tree, the Debian
 # package camfix_<version>_<arch>.deb (camfix, its manual page, copyright and
 # changelog) and, from the Windows tree, camfix-<version>-win32.zip (camfix.exe
-# and README-windows.txt with CR LF line ends). `make package` runs both
+# and README-windows.txt with CR LF line ends) and the installer
+# camfix-<version>-setup.exe (NSIS, from packaging/NSIS.template.in, with
+# Debian's makensis; docs/design.md says why). `make package` runs both
 # (package presets release and windows); the package tests of the release tree
 # do the same and check the results. The version comes from project(); it
 # shows in the package metadata, the manual page and README-windows.txt, and
@@ -18,8 +20,18 @@ if(WIN32)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt.in
     ${PROJECT_BINARY_DIR}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/README-windows.txt DESTINATION .)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME camfix-${PROJECT_VERSION}-win32)
+  set(CPACK_GENERATOR ZIP NSIS)
+  # The names follow the version given to cpack (-R), as the installer tests'
+  # newer installer does: camfix-<version>-win32.zip, camfix-<version>-setup.exe.
+  file(WRITE ${PROJECT_BINARY_DIR}/CPackNames.cmake [[
+set(CPACK_PACKAGE_FILE_NAME camfix-${CPACK_PACKAGE_VERSION}-win32)
+if(CPACK_GENERATOR STREQUAL NSIS)
+  set(CPACK_PACKAGE_FILE_NAME camfix-${CPACK_PACKAGE_VERSION}-setup)
+endif()
+]])
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackNames.cmake)
+  list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging)  # NSIS.template.in
+  set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
   include(CPack)
   return()
 endif()
@@ -58,18 +70,19 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
 
-# The package tests (release tree): CPack makes the .deb here and the zip in
-# the Windows tree; the check runs lintian, installs the .deb into a scratch
-# root and looks into the zip.
+# The package tests (release tree): CPack makes the .deb here and the zip and
+# the installer in the Windows tree; the check runs lintian, installs the .deb
+# into a scratch root and looks into the zip. The installer's own test, under
+# wine, is in cmake/wine.cmake.
 if(CAMFIX_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT CAMFIX_SANITIZE AND CAMFIX_WINDOWS_BUILD_DIR)
   set(packages ${CMAKE_BINARY_DIR}/packages)
   add_test(NAME package_deb
     COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${packages})
-  add_test(NAME package_zip
+  add_test(NAME package_windows
     COMMAND ${CMAKE_CPACK_COMMAND} --config ${CAMFIX_WINDOWS_BUILD_DIR}/CPackConfig.cmake -B ${packages})
   add_test(NAME package_check
     COMMAND ${PROJECT_SOURCE_DIR}/tests/package/install_check.sh ${packages} ${PROJECT_VERSION})
-  set_tests_properties(package_deb package_zip PROPERTIES FIXTURES_SETUP packages RESOURCE_LOCK packages)
+  set_tests_properties(package_deb package_windows PROPERTIES FIXTURES_SETUP packages RESOURCE_LOCK packages)
   set_tests_properties(package_check PROPERTIES FIXTURES_REQUIRED packages)
-  set_tests_properties(package_deb package_zip package_check PROPERTIES LABELS package)
+  set_tests_properties(package_deb package_windows package_check PROPERTIES LABELS package)
 endif()

@@ -1,5 +1,7 @@
 #include "e2e/run_camfix.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -73,6 +75,15 @@ struct ChildSetup {
   _exit(127);
 }
 
+// CTest sets CAMFIX_SKIP_REASON where the program cannot run (wine missing):
+// then every case skips, saying why.
+class SkipWhereToldTo : public ::testing::Environment {
+  void SetUp() override {
+    if (const char* reason = std::getenv("CAMFIX_SKIP_REASON")) GTEST_SKIP() << reason;
+  }
+};
+const auto* const kSkip = ::testing::AddGlobalTestEnvironment(new SkipWhereToldTo);
+
 }  // namespace
 
 std::string CamfixBinary() {
@@ -80,7 +91,7 @@ std::string CamfixBinary() {
   return chosen != nullptr && *chosen != '\0' ? chosen : CAMFIX_BINARY;
 }
 
-CamfixProcess::CamfixProcess(const RunOptions& options) {
+CamfixProcess::CamfixProcess(const RunOptions& options) : seconds_(options.seconds) {
   outputs_.Write("out", "");
   outputs_.Write("err", "");
   for (const char* name : {"", "/out", "/err"}) chmod((outputs_.Path() + name).c_str(), 0777);
@@ -169,7 +180,7 @@ bool CamfixProcess::ReadTerminal(int milliseconds) {
 // The terminal is read while camfix runs: it would block once the terminal's
 // buffer were full.
 RunResult CamfixProcess::Finish() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds_);
   while (!HasEnded()) {
     if (std::chrono::steady_clock::now() > deadline) kill(pid_, SIGKILL);
     if (!ReadTerminal(5)) std::this_thread::sleep_for(std::chrono::milliseconds(5));

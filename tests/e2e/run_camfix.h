@@ -27,6 +27,7 @@ struct RunOptions {
   long file_size_limit = 0;            // bytes, 0 for none
   long address_space_limit = 0;        // bytes, 0 for none
   bool as_colleague = false;           // run as nobody, in the group kColleagues too
+  int seconds = 30;                    // then it is taken for hung and killed
 };
 
 struct RunResult {
@@ -48,8 +49,8 @@ class CamfixProcess {
   void Feed(const std::string& bytes);
   bool HasEnded();
   pid_t Pid() const { return pid_; }
-  // Waits (at most 30 s, then kills) while it collects the terminal's output,
-  // and collects everything.
+  // Waits (at most the options' seconds, then kills) while it collects the
+  // terminal's output, and collects everything.
   RunResult Finish();
 
  private:
@@ -58,6 +59,7 @@ class CamfixProcess {
   bool ReadTerminal(int milliseconds);
 
   pid_t pid_ = -1;
+  int seconds_ = 30;
   int input_ = -1;
   int terminal_ = -1;  // the terminal's other side, when there is one
   ScratchFolder outputs_;  // standard output and error, when files

@@ -3,7 +3,7 @@
 # are whole. lintian finds no error in the .deb; unpacked (dpkg -x), it holds
 # the manual page of VERSION and a camfix that runs (answer q, where there is
 # nothing to repair) and shows its banner; the Windows zip holds camfix.exe and
-# README-windows.txt.
+# README-windows.txt, and the installer is there (installer_check.sh runs it).
 set -euo pipefail
 fail() { echo "install_check: $*" >&2; exit 1; }
 deb=$(echo "$1/camfix_$2_"*.deb) zip=$1/camfix-$2-win32.zip
@@ -20,4 +20,5 @@ files=$(cmake -E tar tf "$zip")
 for name in camfix.exe README-windows.txt; do
   grep -qx "camfix-$2-win32/$name" <<< "$files" || fail "${zip##*/} lacks $name: $files"
 done
+[ -s "$1/camfix-$2-setup.exe" ] || fail "no camfix-$2-setup.exe"
 echo "install_check: ${deb##*/} and ${zip##*/} are whole"
