@@ -75,6 +75,14 @@ include(CPack)
 # into a scratch root and looks into the zip. The installer's own test, under
 # wine, is in cmake/wine.cmake.
 if(CAMFIX_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT CAMFIX_SANITIZE AND CAMFIX_WINDOWS_BUILD_DIR)
+  include(${CMAKE_CURRENT_LIST_DIR}/missing_tool.cmake)
+  foreach(tool dpkg-deb dpkg-shlibdeps lintian makensis)
+    find_program(CAMFIX_PACKAGE_TOOL_${tool} ${tool})
+    if(NOT CAMFIX_PACKAGE_TOOL_${tool})
+      missing_tool_test(package package ${tool})
+      return()
+    endif()
+  endforeach()
   set(packages ${CMAKE_BINARY_DIR}/packages)
   add_test(NAME package_deb
     COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${packages})
