@@ -14,60 +14,70 @@ const Files kRepaired = {{"board.gtl", "FSL\r\n"}};
 
 std::string IoError(int code) { return "I/O error " + std::to_string(code) + "."; }
 
-TEST(Dialogue, RunsEndAsTheArgumentsAnswerAndHandlesSay) {
+class Dialogue : public ::testing::TestWithParam<Row> {};
+
+std::vector<Row> DialogueRows() {
   const auto& platform = ThisPlatform();
   const bool slash_help = platform.slash_help;
   const std::string refused = kUsage + "camfix: cannot enter the folder \"";
   const std::string launched = "echo launched > marker\n";
+  const char* const wine_dies = "wine itself dies of SIGXFSZ";
   // clang-format off
-  const Row rows[] = {
-      {"AnyAnswerEchoesItsFirstByte", {.input = "abc\r\n\r\n"}, {}, 0, kBanner + "a\r\n" + kEnd},
-      {"AnswerQEndsWithoutWaitingAndLosesNoOutput",
-       {.input = "quit\n", .keep_input_open = true}, {}, 0, kBanner + "q\r\n" + kEnd},
-      {"TerminalGetsCrForABareEnter", {.input = "\n\n", .output = Output::kTerminal}, {}, 0,
-       kBanner + "\r\r\n" + kEnd, "", {}, "", false},  // wine's console wants CR, adds escapes
-      {"NullDeviceTakesEverything", {.output = Output::kNull}},
-      {"ClosedOutput", {.output = Output::kClosed}, {}, 1, "", IoError(platform.closed_output)},
-      {"BrokenPipe", {.output = Output::kBrokenPipe}, {}, 1, "", IoError(platform.broken_pipe)},
-      {"ClosedInput", {.close_input = true}, {}, 1, kBanner, IoError(platform.closed_input)},
-      // The final flush fails (EFBIG; wine itself dies of SIGXFSZ), also after the answer q.
-      {"FullFileAtTheEnd", {.input = "\n\n", .file_size_limit = 128}, kBoard, 1,
-       kBanner + "\n\r\n", IoError(27), kRepaired, "EInOutError", false},
-      {"FullFileAfterAnswerQ", {.input = "q\n", .file_size_limit = 128}, kBoard, 1,
-       kBanner + "q\r\n", IoError(27), kRepaired, "EInOutError", false},
-      {"ReaderLeavesAfterTheFirstBlock", {.input = "x\n\n", .output = Output::kPipeLeftEarly},
-       kBoard, 1, kBanner + "x\r\n", IoError(platform.broken_pipe), kRepaired},
-      {"FolderArgumentRunsThereWithGerberBat", {.arguments = {"{work}"}, .input = "\n\n"},
-       {{"board.gtl", "FSD\n"}, {"gerber.bat", launched}}, 0,
-       kBanner + "\n\r\nFile name = board.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd, "",
-       {{"board.gtl", "FSL\r\n"}, {"marker", platform.batch_marker}}},
-      {"Help", {.arguments = {"--help"}}, kBoard, 0, kUsage},
-      {"ShortHelp", {.arguments = {"-h"}}, kBoard, 0, kUsage},
-      {"SlashQuestionMark", {.arguments = {"/?"}}, kBoard, slash_help ? 0 : 2,
-       slash_help ? kUsage : "", slash_help ? "" : refused + "/?\"\r\n"},
-      {"Version", {.arguments = {"--version"}}, kBoard, 0, "camfix " CAMFIX_VERSION "\r\n"},
-      {"UnknownOption", {.arguments = {"--fix"}}, kBoard, 2, "",
-       kUsage + "camfix: unknown option \"--fix\"\r\n"},
-      {"FileForFolder", {.arguments = {"board.gtl"}}, kBoard, 2, "", refused + "board.gtl\"\r\n"},
-      {"TwoFolders", {.arguments = {"{work}", "{work}"}}, kBoard, 2, "",
-       kUsage + "camfix: too many arguments (one folder at most)\r\n"},
-      {"GerberBatInCapitalsWithCrLfLines", {.input = "\n\n"},
-       {{"GERBER.BAT", "echo launched > marker\r\n"}}, 0, kBanner + "\n\r\n" + kEnd, "",
-       {{"marker", platform.batch_marker}}},
-      {"FirstSpellingInByteOrderIsLaunched", {.input = "\n\n"},
-       {{"gerber.bat", "echo lower > marker\n"}, {"GERBER.BAT", "echo upper > marker\n"}}, 0,
-       kBanner + "\n\r\n" + kEnd, "", {{"marker", "upper\n"}}, "", false},
+  return {
+      {.name = "AnyAnswerEchoesItsFirstByte", .options = {.input = "abc\r\n\r\n"}, .out = kBanner + "a\r\n" + kEnd},
+      {.name = "AnswerQEndsWithoutWaitingAndLosesNoOutput",
+       .options = {.input = "quit\n", .keep_input_open = true}, .out = kBanner + "q\r\n" + kEnd},
+      {.name = "TerminalGetsCrForABareEnter", .options = {.input = "\n\n", .output = Output::kTerminal},
+       .out = kBanner + "\r\r\n" + kEnd, .linux_only = "wine's console wants CR and adds escapes"},
+      {.name = "NullDeviceTakesEverything", .options = {.output = Output::kNull}},
+      {.name = "ClosedOutput", .options = {.output = Output::kClosed}, .exit_code = 1,
+       .err = IoError(platform.closed_output)},
+      {.name = "BrokenPipe", .options = {.output = Output::kBrokenPipe}, .exit_code = 1,
+       .err = IoError(platform.broken_pipe)},
+      {.name = "ClosedInput", .options = {.close_input = true}, .exit_code = 1, .out = kBanner,
+       .err = IoError(platform.closed_input)},
+      // The final flush fails (EFBIG), also after the answer q.
+      {.name = "FullFileAtTheEnd", .options = {.input = "\n\n", .file_size_limit = 128}, .before = kBoard,
+       .exit_code = 1, .out = kBanner + "\n\r\n", .err = IoError(27), .changes = kRepaired,
+       .linux_only = wine_dies},
+      {.name = "FullFileAfterAnswerQ", .options = {.input = "q\n", .file_size_limit = 128}, .before = kBoard,
+       .exit_code = 1, .out = kBanner + "q\r\n", .err = IoError(27), .changes = kRepaired,
+       .linux_only = wine_dies},
+      {.name = "ReaderLeavesAfterTheFirstBlock", .options = {.input = "x\n\n", .output = Output::kPipeLeftEarly},
+       .before = kBoard, .exit_code = 1, .out = kBanner + "x\r\n", .err = IoError(platform.broken_pipe),
+       .changes = kRepaired},
+      {.name = "FolderArgumentRunsThereWithGerberBat", .options = {.arguments = {"{work}"}, .input = "\n\n"},
+       .before = {{"board.gtl", "FSD\n"}, {"gerber.bat", launched}},
+       .out = kBanner + "\n\r\nFile name = board.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd,
+       .changes = {{"board.gtl", "FSL\r\n"}, {"marker", platform.batch_marker}}},
+      {.name = "Help", .options = {.arguments = {"--help"}}, .before = kBoard, .out = kUsage},
+      {.name = "ShortHelp", .options = {.arguments = {"-h"}}, .before = kBoard, .out = kUsage},
+      {.name = "SlashQuestionMark", .options = {.arguments = {"/?"}}, .before = kBoard,
+       .exit_code = slash_help ? 0 : 2, .out = slash_help ? kUsage : "",
+       .err = slash_help ? "" : refused + "/?\"\r\n"},
+      {.name = "Version", .options = {.arguments = {"--version"}}, .before = kBoard,
+       .out = "camfix " CAMFIX_VERSION "\r\n"},
+      {.name = "UnknownOption", .options = {.arguments = {"--fix"}}, .before = kBoard, .exit_code = 2,
+       .err = kUsage + "camfix: unknown option \"--fix\"\r\n"},
+      {.name = "FileForFolder", .options = {.arguments = {"board.gtl"}}, .before = kBoard, .exit_code = 2,
+       .err = refused + "board.gtl\"\r\n"},
+      {.name = "TwoFolders", .options = {.arguments = {"{work}", "{work}"}}, .before = kBoard, .exit_code = 2,
+       .err = kUsage + "camfix: too many arguments (one folder at most)\r\n"},
+      {.name = "GerberBatInCapitalsWithCrLfLines", .before = {{"GERBER.BAT", "echo launched > marker\r\n"}},
+       .out = kBanner + "\n\r\n" + kEnd, .changes = {{"marker", platform.batch_marker}}},
+      {.name = "FirstSpellingInByteOrderIsLaunched",
+       .before = {{"gerber.bat", "echo lower > marker\n"}, {"GERBER.BAT", "echo upper > marker\n"}},
+       .out = kBanner + "\n\r\n" + kEnd, .changes = {{"marker", "upper\n"}},
+       .linux_only = "Windows names ignore case: one file"},
       // The report follows the held output in the file both handles share.
-      {"FailedRunLaunchesNothing", {.input = "\n\n", .errors_to_output = true},
-       {{"gerber.bat", launched}, {"empty.drl", ""}}, 1,
-       kBanner + "\n\r\nprocessing .drl file\r\n", "List index out of bounds (1).", {},
-       "EStringListError"},
+      {.name = "FailedRunLaunchesNothing", .options = {.input = "\n\n", .errors_to_output = true},
+       .before = {{"gerber.bat", launched}, {"empty.drl", ""}}, .exit_code = 1,
+       .out = kBanner + "\n\r\nprocessing .drl file\r\n", .err = "List index out of bounds (1).",
+       .error = "EStringListError"},
   };
   // clang-format on
-  for (const auto& row : rows) {
-    if (!platform.wine || row.wine) CheckRow(row);
-  }
 }
+ROW_TESTS(Dialogue, DialogueRows);
 
 TEST(Dialogue, CapitalQWaitsForASecondLine) {
   ScratchFolder folder;

@@ -64,7 +64,7 @@ inline const Platform& ThisPlatform() {
 }
 
 // A full path as the fatal report names it: on Windows the drive Z: of wine
-// with backslashes, as GetFullPathNameA gives it.
+// with backslashes, as GetFullPathNameW gives it.
 inline std::string ReportedPath(std::string path) {
   if (!ThisPlatform().wine) return path;
   std::replace(path.begin(), path.end(), '/', '\\');
@@ -89,16 +89,17 @@ using Files = std::map<std::string, std::string>;
 // that must stay empty.
 struct Row {
   const char* name;
-  RunOptions options;  // the folder is the row's own
-  Files before;        // the work folder's files; "sub/x" lies in a subfolder
+  RunOptions options = {.input = "\n\n"};  // the folder is the row's own
+  Files before;  // the work folder's files; "sub/x" lies in a subfolder
   int exit_code = 0;
   std::string out;
   std::string err;  // with exit code 1: the message line of a report of `error`
   Files changes;    // new and changed files afterwards; other new files fail the row
   const char* error = "EInOutError";
-  bool wine = true;  // the row holds for camfix.exe under wine as well
+  const char* linux_only = nullptr;  // why the row does not hold for camfix.exe under wine
   void (*arrange)(const std::string& work) = nullptr;  // links, modes, dates, odd entries
 };
+inline void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 // The console of a run answered with Enter twice whose repair wrote `lines`.
 inline std::string Repaired(const std::string& lines) { return kBanner + "\n\r\n" + lines + kEnd; }
@@ -155,7 +156,7 @@ inline std::size_t StagedFiles(pid_t pid) {
 }
 
 inline void CheckRow(const Row& row) {
-  SCOPED_TRACE(row.name);
+  if (ThisPlatform().wine && row.linux_only != nullptr) GTEST_SKIP() << row.linux_only;
   ScratchFolder start, work;
   for (const auto& [name, bytes] : row.before) {
     std::filesystem::create_directories(std::filesystem::path(work / name).parent_path());
@@ -200,3 +201,10 @@ inline void CheckRow(const Row& row) {
   EXPECT_EQ(StagedFiles(camfix.Pid()), 0u);
   EXPECT_EQ(RegularFiles(start.Path()), "");
 }
+
+// One test per row, Rows/<suite>.Case/<row's name>; `rows()` gives them when
+// the tests are listed.
+#define ROW_TESTS(suite, rows)                                       \
+  TEST_P(suite, Case) { CheckRow(GetParam()); }                      \
+  INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(rows()), \
+                           [](const auto& info) { return std::string(info.param.name); })

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -17,7 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const RunOptions kEnter = {.input = "\n\n"};
 const std::string kReport =
     "Drill report\r\n\r\nT-Code   Size\r\nT01      .0320\r\nT02      .0400\r\n-------\r\n";
 const std::string kToolTable = "\nT01C0.0320\r\nT02C0.0400\r\n";
@@ -58,96 +58,81 @@ void Links(const std::string& work) {
 }
 void ReadOnly(const std::string& work) { chmod((work + "/ro.gtl").c_str(), 0444); }
 
-TEST(Repair, EveryFileIsRewrittenAndReportedOnTheConsole) {
+class Repair : public ::testing::TestWithParam<Row> {};
+
+std::vector<Row> RepairRows() {
   const auto& platform = ThisPlatform();
   const std::string long_name = std::string(240, 'n') + ".gtl";
   const std::string long_line = std::string(3'000'000, 'D') + "FSD";
+  const std::string cyrillic = "\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl";
+  const std::string drl = "M48\r\nINCH,LZ\n\r";
   // clang-format off
-  const Row rows[] = {
-      {"Empty", kEnter, {}, 0, Repaired("")},
-      {"TypicalBoard", kEnter,
-       {{"board.GTL", "G04 top*\n%FSDAX24Y24*%\nFSFSD FSDD fsd\nX1Y1D01*"}, {"board.inf", kReport},
-        {"board.drl", "A\nB\rC\r\n"}}, 0,
-       Repaired(GerberLines("board.GTL", 46) + "processing...\r\n" + kToolTable +
-                "\r\nprocessing .drl file\r\n"), "",
-       {{"board.GTL", "G04 top*\r\n%FSLAX24Y24*%\r\nFSFSL FSLD fsd\r\nX1Y1D01*\r\n"},
-        {"board.drl", "A\r\nINCH,LZ\n\r" + kToolTable + "\r\nB\r\nC\r\n"}}},
-      {"LastReportWinsAndEveryDrillFileGetsIt", kEnter,  // the first: dashes right after
-       {{"a.inf", "T-Code   Size\r\n----\r\n"}, {"b.inf", kReport}, {"c.inf", kOtherReport},
-        {"a.drl", "M48\r\n%\r\n"}, {"b.drl", "M48\r\n%\r\n"}}, 0,
-       Repaired("processing...\r\n\n\r\nprocessing...\r\n" + kToolTable + "\r\nprocessing...\r\n" +
-                kOtherTable + "\r\nprocessing .drl file\r\nprocessing .drl file\r\n"), "",
-       {{"a.drl", "M48\r\nINCH,LZ\n\r" + kOtherTable + "\r\n%\r\n"},
-        {"b.drl", "M48\r\nINCH,LZ\n\r" + kOtherTable + "\r\n%\r\n"}}},
-      {"ReportWithoutHeadingOrDashesGivesNoTable", kEnter,  // and a one-line drill file
-       {{"r.inf", "just some text that is long enough\r\n----\r\n"},
-        {"s.inf", "x\r\nT-Code   Size\r\n"}, {"d.drl", "M48"}}, 0,
-       Repaired("processing...\r\n\r\nprocessing...\r\n\r\nprocessing .drl file\r\n"), "",
-       {{"d.drl", "M48\r\nINCH,LZ\n\r\r\n"}}},
-      {"NotTextIsLeftAlone", kEnter,
-       {{"logo.gif", std::string("GIF89a\0FSD", 10)}, {"t.inf", std::string("T-Code   Size\0", 14)}},
-       0, Repaired("File name = logo.gif\r\nFile size = 10\r\n"
-                   "not a text file, left unchanged: logo.gif\r\n"
-                   "not a text file, left unchanged: t.inf\r\n")},
-      {"OddEntriesArePassedOver", kEnter, {{".gitignore", "x.g\n"}, {".hidden.drl", "M48\n"}}, 0,
-       Repaired(""), "", {}, "", true, OddEntries},
-      {"FilesDatedBefore1980AreSkippedByTheDrillPassesOnly", kEnter,
-       {{"old.gtl", "FSD\n"}, {"old.inf", kReport}, {"old.drl", "M48\n"}}, 0,
-       Repaired(GerberLines("old.gtl", 4)), "", {{"old.gtl", "FSL\r\n"}}, "", true, Epoch},
-      {"OddNamesAndALongSingleLine", kEnter,
-       {{" spaced out.gtl", kFsd}, {"-dash.gtl", kFsd}, {"caf\xC3\xA9.gtl", kFsd},
-        {"\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", kFsd}, {long_name, kFsd},
-        {"board.drl2", "M48\n"}, {"one.gbr", long_line}}, 0,
-       Repaired(GerberLines(" spaced out.gtl", 14) + GerberLines("-dash.gtl", 14) +
-                GerberLines(platform.wine ? "caf\xE9.gtl" : "caf\xC3\xA9.gtl", 14) +
-                GerberLines(long_name, 14) + GerberLines("one.gbr", 3'000'003) +
-                GerberLines(platform.wine ? "?????.gtl" : "\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", 14) +
-                (platform.short_names ? "processing .drl file\r\n" : "")), "",
-       {{" spaced out.gtl", kFsl}, {"-dash.gtl", kFsl}, {"caf\xC3\xA9.gtl", kFsl},
-        {"\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0.gtl", kFsl}, {long_name, kFsl},
-        {"board.drl2", platform.short_names ? "M48\r\nINCH,LZ\n\r\r\n" : "M48\n"},
-        {"one.gbr", long_line.substr(0, 3'000'002) + "L\r\n"}}},
-      {"LinksArePassedOverAndTheirTargetsKept", kEnter,
-       {{"a.gtl", kFsd}, {"b.drl", "M48\n"}, {"sub/target", "FSD\n"}, {"sub/r.inf", kReport}}, 0,
-       Repaired(GerberLines("a.gtl", 14) + "processing .drl file\r\n"), "",
-       {{"a.gtl", kFsl}, {"b.drl", "M48\r\nINCH,LZ\n\r\r\n"}}, "", false, Links},
-      {"ControlCharactersOfANameAreShownAsQuestionMarks", kEnter,
-       {{"\x1b[2J.gtl", kFsd}, {"a\t\rFile size = 0\n.gtl", kFsd}, {"del\x7f.gtl", kFsd}}, 0,
-       Repaired(GerberLines("?[2J.gtl", 14) + GerberLines("a??File size = 0?.gtl", 14) +
-                GerberLines("del?.gtl", 14)), "",
-       {{"\x1b[2J.gtl", kFsl}, {"a\t\rFile size = 0\n.gtl", kFsl}, {"del\x7f.gtl", kFsl}}, "", false},
-      {"EmptyDrillFileEndsTheRunAfterEarlierFilesWereRepaired", kEnter,
-       {{"a.gtl", "%FSDAX24Y24*%\n"}, {"z.drl", ""}}, 1,
-       kBanner + "\n\r\n" + GerberLines("a.gtl", 14) + "processing .drl file\r\n",
-       "List index out of bounds (1).", {{"a.gtl", kFsl}}, "EStringListError"},
-      {"ReadOnlyFileIsRefusedAndKept", kEnter, {{"ro.gtl", "FSD\n"}}, 1,
-       kBanner + "\n\r\n" + GerberLines("ro.gtl", 4),
-       "Cannot create file \"{work}" + std::string(platform.wine ? "\\" : "/") + "ro.gtl\". " +
-           platform.access_denied + ".", {}, "EFCreateError", true, ReadOnly},
-      // The file grows by its CR LF beyond the limit (wine dies of SIGXFSZ).
-      {"FailedWriteKeepsTheOriginalAndLeavesNoTemporaryFile",
-       {.input = "\n\n", .file_size_limit = 301}, {{"big.gtl", std::string(300, 'x')}}, 1,
-       kBanner + "\n\r\n" + GerberLines("big.gtl", 300),
-       "Stream write error.", {}, "EWriteError", false},
+  return {
+      {.name = "Empty", .out = Repaired("")},
+      {.name = "TypicalBoard",
+       .before = {{"board.GTL", "G04 top*\n%FSDAX24Y24*%\nFSFSD FSDD fsd\nX1Y1D01*"},
+                  {"board.inf", kReport}, {"board.drl", "A\nB\rC\r\n"}},
+       .out = Repaired(GerberLines("board.GTL", 46) + "processing...\r\n" + kToolTable +
+                       "\r\nprocessing .drl file\r\n"),
+       .changes = {{"board.GTL", "G04 top*\r\n%FSLAX24Y24*%\r\nFSFSL FSLD fsd\r\nX1Y1D01*\r\n"},
+                   {"board.drl", "A\r\nINCH,LZ\n\r" + kToolTable + "\r\nB\r\nC\r\n"}}},
+      // The first report has dashes right after its heading.
+      {.name = "LastReportWinsAndEveryDrillFileGetsIt",
+       .before = {{"a.inf", "T-Code   Size\r\n----\r\n"}, {"b.inf", kReport}, {"c.inf", kOtherReport},
+                  {"a.drl", "M48\r\n%\r\n"}, {"b.drl", "M48\r\n%\r\n"}},
+       .out = Repaired("processing...\r\n\n\r\nprocessing...\r\n" + kToolTable + "\r\nprocessing...\r\n" +
+                       kOtherTable + "\r\nprocessing .drl file\r\nprocessing .drl file\r\n"),
+       .changes = {{"a.drl", drl + kOtherTable + "\r\n%\r\n"}, {"b.drl", drl + kOtherTable + "\r\n%\r\n"}}},
+      {.name = "ReportWithoutHeadingOrDashesGivesNoTable",  // and a one-line drill file
+       .before = {{"r.inf", "just some text that is long enough\r\n----\r\n"},
+                  {"s.inf", "x\r\nT-Code   Size\r\n"}, {"d.drl", "M48"}},
+       .out = Repaired("processing...\r\n\r\nprocessing...\r\n\r\nprocessing .drl file\r\n"),
+       .changes = {{"d.drl", drl + "\r\n"}}},
+      {.name = "NotTextIsLeftAlone",
+       .before = {{"logo.gif", std::string("GIF89a\0FSD", 10)}, {"t.inf", std::string("T-Code   Size\0", 14)}},
+       .out = Repaired("File name = logo.gif\r\nFile size = 10\r\n"
+                       "not a text file, left unchanged: logo.gif\r\n"
+                       "not a text file, left unchanged: t.inf\r\n")},
+      {.name = "OddEntriesArePassedOver", .before = {{".gitignore", "x.g\n"}, {".hidden.drl", "M48\n"}},
+       .out = Repaired(""), .arrange = OddEntries},
+      {.name = "FilesDatedBefore1980AreSkippedByTheDrillPassesOnly",
+       .before = {{"old.gtl", "FSD\n"}, {"old.inf", kReport}, {"old.drl", "M48\n"}},
+       .out = Repaired(GerberLines("old.gtl", 4)), .changes = {{"old.gtl", "FSL\r\n"}}, .arrange = Epoch},
+      {.name = "OddNamesAndALongSingleLine",
+       .before = {{" spaced out.gtl", kFsd}, {"-dash.gtl", kFsd}, {"caf\xC3\xA9.gtl", kFsd},
+                  {cyrillic, kFsd}, {long_name, kFsd}, {"board.drl2", "M48\n"}, {"one.gbr", long_line}},
+       .out = Repaired(GerberLines(" spaced out.gtl", 14) + GerberLines("-dash.gtl", 14) +
+                       GerberLines(platform.wine ? "caf\xE9.gtl" : "caf\xC3\xA9.gtl", 14) +
+                       GerberLines(long_name, 14) + GerberLines("one.gbr", 3'000'003) +
+                       GerberLines(platform.wine ? "?????.gtl" : cyrillic, 14) +
+                       (platform.short_names ? "processing .drl file\r\n" : "")),
+       .changes = {{" spaced out.gtl", kFsl}, {"-dash.gtl", kFsl}, {"caf\xC3\xA9.gtl", kFsl},
+                   {cyrillic, kFsl}, {long_name, kFsl},
+                   {"board.drl2", platform.short_names ? drl + "\r\n" : "M48\n"},
+                   {"one.gbr", long_line.substr(0, 3'000'002) + "L\r\n"}}},
+      {.name = "LinksArePassedOverAndTheirTargetsKept",
+       .before = {{"a.gtl", kFsd}, {"b.drl", "M48\n"}, {"sub/target", "FSD\n"}, {"sub/r.inf", kReport}},
+       .out = Repaired(GerberLines("a.gtl", 14) + "processing .drl file\r\n"),
+       .changes = {{"a.gtl", kFsl}, {"b.drl", drl + "\r\n"}}, .linux_only = "symbolic links are the Linux build's", .arrange = Links},
+      {.name = "ControlCharactersOfANameAreShownAsQuestionMarks",
+       .before = {{"\x1b[2J.gtl", kFsd}, {"a\t\rFile size = 0\n.gtl", kFsd}, {"del\x7f.gtl", kFsd}},
+       .out = Repaired(GerberLines("?[2J.gtl", 14) + GerberLines("a??File size = 0?.gtl", 14) +
+                       GerberLines("del?.gtl", 14)),
+       .changes = {{"\x1b[2J.gtl", kFsl}, {"a\t\rFile size = 0\n.gtl", kFsl}, {"del\x7f.gtl", kFsl}},
+       .linux_only = "Windows names hold no control characters"},
+      {.name = "EmptyDrillFileEndsTheRunAfterEarlierFilesWereRepaired",
+       .before = {{"a.gtl", kFsd}, {"z.drl", ""}}, .exit_code = 1,
+       .out = kBanner + "\n\r\n" + GerberLines("a.gtl", 14) + "processing .drl file\r\n",
+       .err = "List index out of bounds (1).", .changes = {{"a.gtl", kFsl}}, .error = "EStringListError"},
+      {.name = "ReadOnlyFileIsRefusedAndKept", .before = {{"ro.gtl", "FSD\n"}}, .exit_code = 1,
+       .out = kBanner + "\n\r\n" + GerberLines("ro.gtl", 4),
+       .err = "Cannot create file \"{work}" + std::string(platform.wine ? "\\" : "/") + "ro.gtl\". " +
+              platform.access_denied + ".",
+       .error = "EFCreateError", .arrange = ReadOnly},
   };
   // clang-format on
-  for (const auto& row : rows) {
-    if (!platform.wine || row.wine) CheckRow(row);
-  }
 }
-
-// ".gitattributes" matches "*.g*": only being hidden keeps it out.
-TEST(Repair, SampleBoardIsRepairedAndItsDotFileLeftAlone) {
-  ScratchFolder folder;
-  fs::copy(fs::path(__FILE__).parent_path() / "../../examples/board", folder.Path());
-  fs::remove(folder / "gerber.bat");
-  const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n"});
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(folder.Read(".gitattributes"), "* -text\n");
-  EXPECT_EQ(result.out.find(".gitattributes"), std::string::npos);
-  EXPECT_NE(folder.Read("board.gtl").find(kFsl), std::string::npos);
-  EXPECT_NE(folder.Read("board.drl").find("M48\r\nINCH,LZ\n\r\nT01C0.0200\r\n"), std::string::npos);
-}
+ROW_TESTS(Repair, RepairRows);
 
 std::string BytesAt(const std::string& path, std::uint64_t offset, std::size_t count) {
   std::string bytes(count, '\0');
@@ -173,6 +158,7 @@ void RepairLargeGerber(std::uint64_t blocks, long address_space_limit) {
     for (std::uint64_t n = 0; n < blocks; ++n) out << block;
   }
   const auto before = fs::file_size(folder / "big.gtl");
+  malloc_trim(0);  // camfix starts as a copy of this process: its peak counts the copy
   const auto result = RunCamfix({.folder = folder.Path(), .input = "\n\n",
                                  .address_space_limit = address_space_limit, .seconds = 900});
   EXPECT_EQ(result.exit_code, 0) << result.err;

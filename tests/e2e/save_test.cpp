@@ -28,7 +28,7 @@ std::string BigGerber() {
 }
 
 // Owners, links and signals are the Linux build's; other owners need root.
-class Save : public ::testing::Test {
+class Save : public ::testing::TestWithParam<Row> {
  protected:
   void SetUp() override {
     if (ThisPlatform().wine || geteuid() != 0) GTEST_SKIP() << "Linux build, run as root";
@@ -43,51 +43,53 @@ class Save : public ::testing::Test {
 // that owner, group, mode, links and attributes stay: an ACL entry that
 // denies a user, which the rename copies, or an attribute the colleague cannot
 // copy, which takes the in-place path.
-TEST_F(Save, FileKeepsWhatItIs) {
+std::vector<Row> SaveRows() {
   const RunOptions colleague = {.input = "\n\n", .as_colleague = true};
   const Files before = {{"a.gtl", "%FSDAX24Y24*%\n"}};
   const std::string fsl = "%FSLAX24Y24*%\r\n";
   const Files after = {{"a.gtl", fsl}};
   const auto out = Repaired(GerberLines("a.gtl", 14));
   // clang-format off
-  const Row rows[] = {
-      {"HardLink", {.input = "\n\n"}, before, 0, out, "", {{"a.gtl", fsl}, {"a.keep", fsl}}, "", false,
-       [](const std::string& work) { link((work + "/a.gtl").c_str(), (work + "/a.keep").c_str()); }},
-      {"SetIdBitsAsRoot", {.input = "\n\n"}, before, 0, out, "", after, "", false,
-       [](const std::string& work) {
+  return {
+      {.name = "HardLink", .before = before, .out = out, .changes = {{"a.gtl", fsl}, {"a.keep", fsl}},
+       .arrange = [](const std::string& work) { link((work + "/a.gtl").c_str(), (work + "/a.keep").c_str()); }},
+      {.name = "SetIdBitsAsRoot", .before = before, .out = out, .changes = after,
+       .arrange = [](const std::string& work) {
          chown((work + "/a.gtl").c_str(), 1234, 1234), chmod((work + "/a.gtl").c_str(), 06755);
        }},
-      {"FolderThatTakesNoNewFile", colleague, before, 0, out, "", after, "", false,
-       [](const std::string& work) {
+      {.name = "FolderThatTakesNoNewFile", .options = colleague, .before = before, .out = out, .changes = after,
+       .arrange = [](const std::string& work) {
          chown((work + "/a.gtl").c_str(), kNobody, kNobody), chown(work.c_str(), kNobody, kNobody);
          chmod(work.c_str(), 0555);
        }},
-      {"ColleaguesFileInASharedStickyFolder", colleague, before, 0, out, "", after, "", false,
-       [](const std::string& work) {
+      {.name = "ColleaguesFileInASharedStickyFolder", .options = colleague, .before = before, .out = out,
+       .changes = after, .arrange = [](const std::string& work) {
          chown((work + "/a.gtl").c_str(), 0, kColleagues), chmod((work + "/a.gtl").c_str(), 0664);
          chmod(work.c_str(), 01777);
        }},
-      {"FolderThatCannotBeListed", colleague, {}, 1, kBanner + "\n\r\n",
-       "Cannot open file \"{work}\". Permission denied.", {}, "EFOpenError", false,
-       [](const std::string& work) { chmod(work.c_str(), 0333); }},
-      {"AclDenyEntryAndUserAttribute", {.input = "\n\n"}, before, 0, out, "", after, "", false,
-       [](const std::string& work) {
+      {.name = "FolderThatCannotBeListed", .options = colleague, .exit_code = 1, .out = kBanner + "\n\r\n",
+       .err = "Cannot open file \"{work}\". Permission denied.", .error = "EFOpenError",
+       .arrange = [](const std::string& work) { chmod(work.c_str(), 0333); }},
+      {.name = "AclDenyEntryAndUserAttribute", .before = before, .out = out, .changes = after,
+       .arrange = [](const std::string& work) {
          setxattr((work + "/a.gtl").c_str(), "user.camfix", "x", 1, 0);
          std::system(("setfacl -m u:nobody:--- " + work + "/a.gtl").c_str());
        }},
       // The colleague cannot set a security attribute on a new file.
-      {"AttributeTheUserCannotSet", colleague, before, 0, out, "", after, "", false,
-       [](const std::string& work) {
+      {.name = "AttributeTheUserCannotSet", .options = colleague, .before = before, .out = out,
+       .changes = after, .arrange = [](const std::string& work) {
          chown((work + "/a.gtl").c_str(), kNobody, kNobody), chmod(work.c_str(), 0777);
          setxattr((work + "/a.gtl").c_str(), "security.camfix", "x", 1, 0);
        }},
-      {"FileTheUserCannotRead", colleague, before, 1, kBanner + "\n\r\n",
-       "Cannot open file \"{work}/a.gtl\". Permission denied.", {}, "EFOpenError", false,
-       [](const std::string& work) { chmod((work + "/a.gtl").c_str(), 0600), chmod(work.c_str(), 0755); }},
+      {.name = "FileTheUserCannotRead", .options = colleague, .before = before, .exit_code = 1,
+       .out = kBanner + "\n\r\n", .err = "Cannot open file \"{work}/a.gtl\". Permission denied.",
+       .error = "EFOpenError", .arrange = [](const std::string& work) {
+         chmod((work + "/a.gtl").c_str(), 0600), chmod(work.c_str(), 0755);
+       }},
   };
   // clang-format on
-  for (const auto& row : rows) CheckRow(row);
 }
+ROW_TESTS(Save, SaveRows);
 
 // Waits until camfix holds `path` open, or has ended.
 void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
@@ -100,61 +102,31 @@ void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
   }
 }
 
-// While camfix reads the file another program appends to it, or changes bytes
-// in place and puts the modification time back.
-TEST_F(Save, FileChangedWhileReadIsLeftToTheOtherProgram) {
+// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1 or SIGALRM while a file with a
+// second link is overwritten in place: it is held off until the file is
+// whole, and nothing is left, beside it or staged. (The unit fault rows
+// Signal* prove the holds while staging and renaming.)
+TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
   const auto big = BigGerber();
-  for (const bool same_size : {false, true}) {
-    SCOPED_TRACE(same_size);
-    ScratchFolder f;
-    f.Write("big.gtl", big);
-    struct stat listed {};
-    stat((f / "big.gtl").c_str(), &listed);
-    CamfixProcess camfix({.folder = f.Path(), .input = "\n\n"});
-    WaitUntilOpen(camfix, f / "big.gtl");
-    const int writer = open((f / "big.gtl").c_str(), O_WRONLY | (same_size ? 0 : O_APPEND));
-    const decltype(listed.st_mtim) times[2] = {{0, UTIME_OMIT}, listed.st_mtim};
-    EXPECT_EQ(same_size ? pwrite(writer, "G04*\n", 5, 14) + futimens(writer, times)
-                        : write(writer, "G04*\n", 5),
-              5);
-    close(writer);
-    ExpectReport(camfix.Finish(), "EFCreateError",
-                 "Cannot create file \"" + (f / "big.gtl") +
-                     "\". It was changed by another program meanwhile.");
-    const auto changed = same_size ? big.substr(0, 14) + "G04*\n" + big.substr(19) : big + "G04*\n";
-    EXPECT_TRUE(f.Read("big.gtl") == changed);
-    EXPECT_EQ(RegularFiles(f.Path()), "big.gtl ");
-    EXPECT_EQ(StagedFiles(camfix.Pid()), 0u);
-  }
-}
-
-// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1 or SIGALRM while a large file is
-// read, on both save paths, or while it is overwritten in place: the file is
-// as it was or wholly repaired, and nothing is left, beside it or staged.
-TEST_F(Save, InterruptionLeavesNoTemporaryFile) {
-  const auto big = BigGerber();
-  const auto repaired_size = big.size() + std::count(big.begin(), big.end(), '\n');
+  std::string repaired;
+  for (const char byte : big) repaired += byte == '\n' ? "\r\n" : std::string(1, byte);
+  repaired.replace(0, 4, "%FSL");
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would leave one in the folder
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
-    for (const int moment : {0, 1, 2}) {  // reading; reading, in place; overwriting in place
-      ScratchFolder f;
-      f.Write("big.gtl", big);
-      if (moment > 0) link((f / "big.gtl").c_str(), (f / "big.keep").c_str());
-      CamfixProcess camfix({.folder = f.Path(), .input = "x\n", .keep_input_open = true});
-      WaitUntilOpen(camfix, f / "big.gtl");
-      for (char head[4] = {};
-           moment == 2 && std::string(head, 4) != "%FSL" && !camfix.HasEnded();) {
-        std::ifstream(f / "big.gtl", std::ios::binary).read(head, 4);
-      }
-      kill(camfix.Pid(), signal);
-      EXPECT_EQ(camfix.Finish().exit_code, 128 + signal) << signal << " " << moment;
-      const auto now = f.Read("big.gtl");
-      EXPECT_TRUE(now == big || (now.starts_with("%FSL") && now.size() == repaired_size))
-          << signal << " " << moment;
-      EXPECT_EQ(RegularFiles(f.Path()), moment > 0 ? "big.gtl big.keep " : "big.gtl ") << signal;
-      EXPECT_EQ(StagedFiles(camfix.Pid()), 0u) << signal;
+    ScratchFolder f;
+    f.Write("big.gtl", big);
+    link((f / "big.gtl").c_str(), (f / "big.keep").c_str());
+    CamfixProcess camfix({.folder = f.Path(), .input = "x\n", .keep_input_open = true});
+    WaitUntilOpen(camfix, f / "big.gtl");
+    for (char head[4] = {}; std::string(head, 4) != "%FSL" && !camfix.HasEnded();) {
+      std::ifstream(f / "big.gtl", std::ios::binary).read(head, 4);
     }
+    kill(camfix.Pid(), signal);
+    EXPECT_EQ(camfix.Finish().exit_code, 128 + signal) << signal;
+    EXPECT_TRUE(f.Read("big.gtl") == repaired) << signal;
+    EXPECT_EQ(RegularFiles(f.Path()), "big.gtl big.keep ") << signal;
+    EXPECT_EQ(StagedFiles(camfix.Pid()), 0u) << signal;
   }
 }
 

@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/scratch_folder.h"
@@ -18,8 +20,9 @@ namespace {
 enum class Call { read, write, pwrite, fsync, renameat2 };
 
 // What the file holds at the end; kKeptAside: the fault came after it began to
-// change, and the staged copy holds the new content.
-enum class After { kOld, kEmptied, kKeptAside, kNew };
+// change, and the staged copy holds the new content; kAppended, kChanged: what
+// another program made of it.
+enum class After { kOld, kEmptied, kKeptAside, kNew, kAppended, kChanged };
 
 struct Row {
   const char* name;
@@ -32,6 +35,7 @@ struct Row {
   After after = After::kOld;
   bool killed = false;  // the process ends by the SIGTERM that `before` raised
 };
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 const Row* armed = nullptr;
 int calls = 0;
@@ -121,7 +125,8 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
         Save(folder / "a.gtl", row),
         Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"), "{staged}", folder / staged));
   }
-  const std::string expected[] = {old_text, "", new_text, new_text};  // by After
+  const std::string expected[] = {old_text, "", new_text, new_text, old_text + "G04*\n",
+                                  old_text.substr(0, 14) + "G04*\n" + old_text.substr(19)};
   EXPECT_TRUE(folder.Read(row.after == After::kKeptAside ? staged : "a.gtl") ==
               expected[static_cast<int>(row.after)]);
   EXPECT_EQ(Names(folder.Path()), std::string(row.after == After::kKeptAside ? staged + " " : "") +
@@ -131,9 +136,27 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
 
 void Shrink(int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }
 void Terminate(int /*fd*/) { raise(SIGTERM); }
+// Another program appends to the file, or changes bytes in place and puts the
+// modification time back.
+void Append(int fd) {
+  const int other = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(other, "G04*\n", 5), 5);
+  close(other);
+}
+void ChangeKeepingTheTime(int fd) {
+  struct stat listed {};
+  fstat(fd, &listed);
+  const int other = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY);
+  const timespec times[2] = {{0, UTIME_OMIT}, listed.st_mtim};
+  EXPECT_EQ(pwrite(other, "G04*\n", 5, 14) + futimens(other, times), 5);
+  close(other);
+}
 
 const char* const kKept =
     "EWriteError: Stream write error; the new content is kept in \"{staged}\"";
+
+const char* const kChanged =
+    "EFCreateError: Cannot create file \"{file}\". It was changed by another program meanwhile";
 
 // clang-format off
 const Row kRows[] = {
@@ -142,6 +165,10 @@ const Row kRows[] = {
      .raised = "EReadError: Stream read error"},
     {.name = "FileShrinksWhileRead", .call = Call::read, .nth = 2, .before = Shrink,
      .raised = "EReadError: Stream read error", .after = After::kEmptied},
+    {.name = "FileGrowsWhileRead", .call = Call::read, .nth = 2, .before = Append,
+     .raised = kChanged, .after = After::kAppended},
+    {.name = "FileChangedWhileReadKeepsItsTime", .call = Call::read, .nth = 2,
+     .before = ChangeKeepingTheTime, .raised = kChanged, .after = After::kChanged},
     {.name = "WriteErrorMidStream", .call = Call::write, .nth = 2, .error = ENOSPC,
      .raised = "EWriteError: Stream write error"},
     {.name = "WriteErrorInPlace", .call = Call::write, .nth = 2, .error = ENOSPC, .in_place = true,
