@@ -199,18 +199,4 @@ TEST(Repair, SparseFileOfZerosIsLeftAloneWithoutReadingItsHoles) {
                      "not a text file, left unchanged: zeros.gtl\r\n"));
 }
 
-TEST(Repair, ReportIsCutAt1023BytesForADeepFolder) {
-  if (ThisPlatform().wine) GTEST_SKIP() << "wine does not start in a folder this deep";
-  ScratchFolder root;
-  std::string deep = root.Path();
-  while (deep.size() < 1100) deep += "/" + std::string(100, 'd');
-  fs::create_directories(deep);
-  std::ofstream(deep + "/x.gtl") << "FSD\n";
-  chmod((deep + "/x.gtl").c_str(), 0444);  // refused with its full path
-  const auto result = RunCamfix({.folder = deep, .input = "\n\n"});
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.err.size(), 1025u);
-  EXPECT_EQ(result.err.substr(result.err.size() - 2), "\r\n");
-}
-
 }  // namespace

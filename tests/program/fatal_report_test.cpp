@@ -28,6 +28,7 @@ TEST(FatalReport, NamesClassModuleAddressAndMessage) {
   EXPECT_EQ(Compose(Exception("")),
             "Exception Exception in module camfix_unit_tests at 00001234.\r\n\r\n");
   EXPECT_EQ(Compose(EOutOfMemory()).substr(65), "Out of memory.\r\n");
+  EXPECT_EQ(Compose(EWriteError(std::string(2000, 'x'))).size(), 1023u);  // cut, not overrun
 }
 
 TEST(FatalReport, RuntimeErrorLineHasItsFixedColumns) {
