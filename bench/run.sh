@@ -10,7 +10,8 @@
 #   copy    a dd conv=fsync copy of the same files into an empty folder
 #   rename  a dd conv=fsync copy of each file beside it, renamed over it: the
 #           floor of a rewrite in place that survives a crash
-#   sed     sed -i s/FSD/FSL/g on the Gerber files, then unix2dos on all
+#   sed     sed -i s/FSD/FSL/g on the Gerber files, then unix2dos on all (one
+#           run on the huge table)
 # and /usr/bin/time gives camfix's peak memory. A measurement, not a test: it
 # prints each figure with its target and exits 0. BENCH_RUNS: runs per
 # contender (3), the median counts; BENCH_TABLES: which tables (big huge small).
@@ -65,7 +66,10 @@ measure() { # measure TABLE: the four contenders; TABLE.csv gets hyperfine's fig
     --prepare "rm -rf run out && cp -r $1 run && mkdir out && sync" \
     -n camfix "cd run && printf '\n\n' | '$camfix' > /dev/null" \
     -n copy "for f in run/*; do dd if=\$f of=out/\${f#run/} bs=1M conv=fsync status=none; done" \
-    -n rename "for f in run/*; do dd if=\$f of=run/.new bs=1M conv=fsync status=none && mv run/.new \$f; done" \
+    -n rename "for f in run/*; do dd if=\$f of=run/.new bs=1M conv=fsync status=none && mv run/.new \$f; done"
+  # sed takes minutes on the huge table, where one run tells enough.
+  hyperfine --runs "$([ "$1" = huge ] && echo 1 || echo "$runs")" --style basic \
+    --export-csv "$1-sed.csv" --prepare "rm -rf run && cp -r $1 run && sync" \
     -n sed "cd run && sed -i s/FSD/FSL/g *.g* && unix2dos -q *"
 }
 peak_mb() { # peak_mb TABLE: camfix's peak memory on a fresh copy of TABLE, in MB
@@ -74,7 +78,7 @@ peak_mb() { # peak_mb TABLE: camfix's peak memory on a fresh copy of TABLE, in M
   grep -l FSD run/*.g* | head -n 3 | sed 's/^/warning: camfix left FSD in /' >&2 || true
   awk '{ printf "%.1f", $1 / 1024 }' peak
 }
-median() { awk -F, -v name="$2" '$1 == name { print $4 }' "$1.csv"; }
+median() { awk -F, -v name="$2" '$1 == name { print $4 }' "$1.csv" "$1-sed.csv"; }
 row() { # row LABEL VALUE OP TARGET
   awk -v label="$1" -v v="$2" -v op="$3" -v t="$4" 'BEGIN {
     met = op == "<=" ? v <= t : v >= t
