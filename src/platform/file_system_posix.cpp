@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <attr/libattr.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -168,13 +170,16 @@ ErrorCode ExchangeInto(std::string& name, const std::string& path, const FileSta
 }
 
 // The reservation keeps the file's size, and a failed one gives back what it
-// got beyond the end; a file system that cannot reserve so is written
-// without one.
-ErrorCode Reserve(int fd, std::uint64_t size, std::uint64_t old_size) {
+// got beyond the end and puts the write time back, so that the file is as it
+// was for every program that compares times; a file system that cannot
+// reserve so is written without one.
+ErrorCode Reserve(int fd, std::uint64_t size, const struct stat& old) {
   if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
   const ErrorCode error = errno;
   if (error == EOPNOTSUPP || error == ENOSYS) return 0;
-  ftruncate(fd, static_cast<off_t>(old_size));
+  ftruncate(fd, old.st_size);
+  const timespec times[2] = {{0, UTIME_OMIT}, old.st_mtim};
+  futimens(fd, times);
   return error;
 }
 
@@ -291,6 +296,22 @@ NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string
   return fd;
 }
 
+namespace {
+
+// The inode flags a rename would lose that the owner may set: no dump, no
+// access time, synchronous writes.
+ErrorCode CopyInodeFlags(int original, int temp) {
+  constexpr int kCopied = FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL;
+  int flags = 0;
+  int own = 0;
+  if (ioctl(original, FS_IOC_GETFLAGS, &flags) != 0 || (flags & kCopied) == 0) return 0;
+  if (ioctl(temp, FS_IOC_GETFLAGS, &own) != 0) return errno;
+  own |= flags & kCopied;
+  return ioctl(temp, FS_IOC_SETFLAGS, &own) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 ErrorCode CopyIdentity(NativeHandle original, NativeHandle temp) {
   struct stat info {};
   struct stat own {};
@@ -303,6 +324,7 @@ ErrorCode CopyIdentity(NativeHandle original, NativeHandle temp) {
   // its own; only the original's may stay.
   fremovexattr(Fd(temp), "system.posix_acl_access");
   if (attr_copy_fd("", Fd(original), "", Fd(temp), CopiedAttribute, nullptr) != 0) return errno;
+  if (ErrorCode error = CopyInodeFlags(Fd(original), Fd(temp)); error != 0) return error;
   return fchmod(Fd(temp), info.st_mode & 07777) == 0 ? 0 : errno;
 }
 
@@ -343,13 +365,14 @@ ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle or
                         bool& touched) {
   const int fd = open(OpenFilePath(original).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno;
-  FileStamp reopened;
-  FileStamp opened;
+  struct stat reopened {};
+  struct stat opened {};
   ErrorCode error = 0;
-  if (!StampOf(fd, reopened) || !StampOf(original, opened) || !SameFile(reopened, opened)) {
+  if (fstat(fd, &reopened) != 0 || fstat(Fd(original), &opened) != 0 ||
+      !SameFile(ToStamp(reopened), ToStamp(opened))) {
     error = kChangedMeanwhile;
   }
-  if (error == 0) error = Reserve(fd, size, opened.size);
+  if (error == 0) error = Reserve(fd, size, opened);
   if (error == 0) error = CopyRange(Fd(staged), fd, size, touched);
   if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;

@@ -11,6 +11,10 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <thread>
 #include <tuple>
 
@@ -127,9 +131,9 @@ inline std::string WithFolder(std::string text, const std::string& folder) {
   return text;
 }
 
-// What a file must keep when it is repaired: owner, group, mode, links and
-// extended attributes (POSIX ACLs among them).
-inline std::tuple<uid_t, gid_t, mode_t, nlink_t, std::set<std::string>> Identity(
+// What a file must keep when it is repaired: owner, group, mode, links,
+// extended attributes (POSIX ACLs among them) and inode flags.
+inline std::tuple<uid_t, gid_t, mode_t, nlink_t, std::set<std::string>, int> Identity(
     const std::string& path) {
   struct stat info {};
   stat(path.c_str(), &info);
@@ -141,7 +145,11 @@ inline std::tuple<uid_t, gid_t, mode_t, nlink_t, std::set<std::string>> Identity
     const auto size = getxattr(path.c_str(), names.c_str() + at, value.data(), value.size());
     attributes.insert(names.c_str() + at + ("=" + value.substr(0, std::max(0L, size))));
   }
-  return {info.st_uid, info.st_gid, info.st_mode, info.st_nlink, attributes};
+  int flags = 0;  // inode flags: chattr's
+  if (const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW); fd >= 0) {
+    ioctl(fd, FS_IOC_GETFLAGS, &flags), close(fd);
+  }
+  return {info.st_uid, info.st_gid, info.st_mode, info.st_nlink, attributes, flags};
 }
 
 // Files that the run with process id `pid` staged in /var/tmp and left there.

@@ -70,10 +70,10 @@ std::vector<Row> SaveRows() {
       {.name = "FolderThatCannotBeListed", .options = colleague, .exit_code = 1, .out = kBanner + "\n\r\n",
        .err = "Cannot open file \"{work}\". Permission denied.", .error = "EFOpenError",
        .arrange = [](const std::string& work) { chmod(work.c_str(), 0333); }},
-      {.name = "AclDenyEntryAndUserAttribute", .before = before, .out = out, .changes = after,
+      {.name = "AclDenyEntryUserAttributeAndInodeFlags", .before = before, .out = out, .changes = after,
        .arrange = [](const std::string& work) {
          setxattr((work + "/a.gtl").c_str(), "user.camfix", "x", 1, 0);
-         std::system(("setfacl -m u:nobody:--- " + work + "/a.gtl").c_str());
+         std::system(("setfacl -m u:nobody:--- " + work + "/a.gtl && chattr +dA " + work + "/a.gtl").c_str());
        }},
       // The colleague cannot set a security attribute on a new file.
       {.name = "AttributeTheUserCannotSet", .options = colleague, .before = before, .out = out,
@@ -102,7 +102,7 @@ void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
   }
 }
 
-// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1 or SIGALRM while a file with a
+// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1, SIGALRM or a real-time signal while a file with a
 // second link is overwritten in place: it is held off until the file is
 // whole, and nothing is left, beside it or staged. (The unit fault rows
 // Signal* prove the holds while staging and renaming.)
@@ -113,7 +113,7 @@ TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
   repaired.replace(0, 4, "%FSL");
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would leave one in the folder
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
     ScratchFolder f;
     f.Write("big.gtl", big);
     link((f / "big.gtl").c_str(), (f / "big.keep").c_str());
@@ -204,6 +204,7 @@ TEST_F(Save, FullDiskKeepsEveryByteOfAFileRewrittenInPlace) {
     link(file.c_str(), (work + "/big.keep").c_str());
     if (immutable) std::system(("chattr +i " + work).c_str());
     const auto original = disk.Read(sub + "/big.gtl");
+    const auto written = fs::last_write_time(file);  // what make and rsync compare
     CamfixProcess camfix({.folder = work, .input = "\n\n"});
     const auto result = camfix.Finish();
     SCOPED_TRACE(immutable);
@@ -211,6 +212,7 @@ TEST_F(Save, FullDiskKeepsEveryByteOfAFileRewrittenInPlace) {
     EXPECT_TRUE(std::regex_search(result.err, std::regex("^Exception E(Write|FCreate)Error ")));
     EXPECT_NE(result.err.find(work), std::string::npos) << result.err;
     EXPECT_TRUE(disk.Read(sub + "/big.gtl") == original);
+    EXPECT_EQ(fs::last_write_time(file), written);
     EXPECT_EQ(RegularFiles(work), "big.gtl big.keep ");
     EXPECT_EQ(StagedFiles(camfix.Pid()), 0u);
     if (immutable) std::system(("chattr -i " + work).c_str());
