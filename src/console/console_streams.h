@@ -28,7 +28,7 @@ extern ConsoleStream ConsoleInput;
 extern ConsoleStream ConsoleOutput;
 
 // 0, a platform code, or one of the streams' own codes below. The program
-// has one thread, so one code serves it.
+// touches the console from its own thread only, so one code serves it.
 extern std::int32_t PendingConsoleError;
 inline constexpr std::int32_t kInputOpenFailed = 104;
 inline constexpr std::int32_t kOutputOpenFailed = 105;

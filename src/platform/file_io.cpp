@@ -37,6 +37,11 @@ std::uint64_t InputFile::SkipHoles(std::uint64_t offset) {
   return sys::NextData(handle_, offset, stamp_.size);
 }
 
+void InputFile::CloseOn(Background& releases) {
+  if (!IsOpen()) return;
+  releases.Post([handle = std::exchange(handle_, kInvalidHandle)] { sys::CloseFile(handle); });
+}
+
 FileReplacement::FileReplacement(const std::string& path, const InputFile& original)
     : path_(path), original_(original) {
   sys::ReplaceBy how = sys::ReplaceBy::kRename;
@@ -91,13 +96,9 @@ ErrorCode FileReplacement::Commit() {
   if (!in_place_) {
     const ErrorCode error = sys::CopyIdentity(original_.Handle(), temp_);
     if (error == 0) {
-      if (ErrorCode moved = sys::MoveIntoPlace(temp_, temp_name_, path_, original_.Stamp());
-          moved != 0) {
-        return moved;
-      }
-      const ErrorCode synced = sys::SyncFolderOf(path_);
-      if (synced != 0) kept_at_ = path_;  // renamed already: the file is new
-      return synced;
+      const ErrorCode moved = sys::MoveIntoPlace(temp_, temp_name_, path_, original_.Stamp());
+      renamed_ = moved == 0;
+      return moved;
     }
     if (!sys::IdentityCannotTravel(error)) return error;
     in_place_ = true;  // what the file is stays only with the file itself
@@ -121,5 +122,7 @@ ErrorCode FileReplacement::CommitInPlace() {
   }
   return error;
 }
+
+ErrorCode FlushFolderOf(const std::string& path) { return sys::SyncFolderOf(path); }
 
 }  // namespace platform

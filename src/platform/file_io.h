@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/background.h"
 #include "platform/file_system.h"
 #include "platform/native_handle.h"
 
@@ -37,6 +38,9 @@ class InputFile {
   std::int64_t Read(char* buffer, std::size_t capacity);
   // Moves on past the holes of a sparse file; the new offset.
   std::uint64_t SkipHoles(std::uint64_t offset);
+  // Closes the file on `releases`: when a rename replaced it, this is its
+  // last reference, and the system frees its blocks there.
+  void CloseOn(Background& releases);
 
  private:
   NativeHandle handle_ = kInvalidHandle;
@@ -68,16 +72,18 @@ class FileReplacement {
 
   // Makes the new content durable and puts it in the file's place, provided
   // the file still has the stamp it was opened with and `path` still names
-  // it (else kChangedMeanwhile). 0 on success.
+  // it (else kChangedMeanwhile). 0 on success. A rename is durable once
+  // FlushFolderOf(path) has run.
   ErrorCode Commit();
+  // Whether the commit put a new file in the place of the old one.
+  bool Renamed() const { return renamed_; }
 
   // The file that failed when it was not the file itself: the staged copy
   // that could not be made or written; empty otherwise.
   const std::string& FailedPlace() const { return failed_place_; }
   // Where the complete new content is when a commit failed after the file's
   // old content was gone: the staged copy, when the overwrite in place failed
-  // part way; the file itself, when only the flush of its folder failed after
-  // the rename. Empty otherwise.
+  // part way. Empty otherwise.
   const std::string& KeptAt() const { return kept_at_; }
 
  private:
@@ -90,10 +96,14 @@ class FileReplacement {
   std::string temp_name_;  // empty while the temporary file has no name
   NativeHandle temp_ = kInvalidHandle;
   bool in_place_ = false;
+  bool renamed_ = false;
   std::uint64_t written_ = 0;
   ErrorCode error_ = 0;
   std::string failed_place_;
   std::string kept_at_;
 };
+
+// Makes the entries of the folder of `path` durable: the renames done in it.
+ErrorCode FlushFolderOf(const std::string& path);
 
 }  // namespace platform

@@ -98,7 +98,7 @@ bool IdentityCannotTravel(ErrorCode error);
 
 // kRename: puts `temp` in the place of `path`, which must still be the file
 // `original` (else kChangedMeanwhile, and `path` keeps it); names and closes
-// `temp` first where need be. Then makes the folder's new entry durable.
+// `temp` first where need be.
 ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
                         const FileStamp& original);
 

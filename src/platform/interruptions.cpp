@@ -8,7 +8,7 @@ namespace {
 
 // Fixed storage: the handler may only touch what needs no allocation.
 char named_file[4096] = {};
-int holds = 0;  // nested holds; camfix's one thread only
+int holds = 0;  // nested holds; camfix's own thread only
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "console/console_streams.h"
 #include "platform/arguments.h"
+#include "platform/background.h"
 #include "platform/batch_file.h"
 #include "platform/process.h"
 #include "program/command_line.h"
@@ -31,12 +32,18 @@ constexpr const char* kBanner[] = {
   WriteLineEnd();
   CheckConsoleError();
 
-  RunCamRepair();
+  {
+    // The replaced files' blocks are freed meanwhile, at the latest while
+    // the user reads the end; the process does not end before.
+    platform::Background releases;
+    RunCamRepair(releases);
 
-  platform::LaunchBatchFile("gerber.bat");
-  if (key_char == 'q') NormalExit(0);
-  DiscardLine();
-  CheckConsoleError();
+    platform::LaunchBatchFile("gerber.bat");
+    if (key_char != 'q') {
+      DiscardLine();
+      CheckConsoleError();
+    }
+  }
   NormalExit(0);
 }
 

@@ -49,9 +49,9 @@ bool FirstFile(const char* pattern, TSearchRec& entry) {
   return IsPlainFile(entry) || NextFile(entry);
 }
 
-void FixGerberFile(const TSearchRec& entry) {
+void FixGerberFile(const TSearchRec& entry, SavePass& pass) {
   FileRewrite rewrite(entry.FileName, entry.FileIdentity,
-                      {true, &platform::SystemLeadBytes(), false, {}});
+                      {true, &platform::SystemLeadBytes(), false, {}}, pass);
   Say("File name = " + platform::ConsoleText(entry.FileName));
   Say("File size = " + IntegerToText(entry.FileSize));
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
@@ -72,10 +72,10 @@ void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
 
 // The header goes in after the first line; a file without lines has no
 // place for it.
-void FixDrillFile(const TSearchRec& entry, const std::string& tool_table) {
+void FixDrillFile(const TSearchRec& entry, const std::string& tool_table, SavePass& pass) {
   if (!IsExistingFile(entry.FileName)) return;
   FileRewrite rewrite(entry.FileName, entry.FileIdentity,
-                      {false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table});
+                      {false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table}, pass);
   if (rewrite.HoldsZeroByte()) return SayNotText(entry);
   Say("processing .drl file");
   if (!rewrite.HasLines()) Raise(EStringListError("List index out of bounds (1)"));
@@ -84,18 +84,24 @@ void FixDrillFile(const TSearchRec& entry, const std::string& tool_table) {
 
 }  // namespace
 
-void RunCamRepair() {
+void RunCamRepair(platform::Background& releases) {
   TSearchRec Entry;
   std::string ToolTable;
-  for (bool found = FirstFile("*.g*", Entry); found; found = NextFile(Entry)) {
-    FixGerberFile(Entry);
+  {
+    SavePass pass(releases);
+    for (bool found = FirstFile("*.g*", Entry); found; found = NextFile(Entry)) {
+      FixGerberFile(Entry, pass);
+    }
+    pass.Flush();
   }
   for (bool found = FirstFile("*.inf", Entry); found; found = NextFile(Entry)) {
     ReadDrillReport(Entry, ToolTable);
   }
+  SavePass pass(releases);
   for (bool found = FirstFile("*.drl", Entry); found; found = NextFile(Entry)) {
-    FixDrillFile(Entry, ToolTable);
+    FixDrillFile(Entry, ToolTable, pass);
   }
+  pass.Flush();
   Say("hit any key to exit...");
 }
 

@@ -1,6 +1,7 @@
 #include "text/file_stream.h"
 
 #include <memory>
+#include <optional>
 
 #include "platform/code_page.h"
 #include "text/exceptions.h"
@@ -10,6 +11,10 @@ namespace {
 // One read request: large enough to cost little per byte, small enough to
 // stay in the caches.
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+// Converted chunks on their way to the disk: the writer thread writes one
+// while the next ones are read and converted.
+constexpr std::size_t kSlots = 4;
 
 // Reads into a buffer that starts on a page boundary go at full speed.
 class PageBuffer {
@@ -46,10 +51,26 @@ void CheckOpened(const platform::InputFile& file, const std::string& path) {
 
 // Reads the whole of `file` through `converter` and hands each piece of
 // output to `sink`; after a zero byte it only reads on, past the holes.
+// `behind`: a file of more than one chunk goes to `sink` on a writer thread,
+// in order, all of it before this returns or raises.
 template <class Sink>
-void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink) {
+void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
+  behind = behind && file.Stamp().size > kChunkSize;
+  const std::size_t room = (converter.OutputCapacity(kChunkSize) + 4095) / 4096 * 4096;
   const PageBuffer input(kChunkSize);
-  const PageBuffer output(converter.OutputCapacity(kChunkSize));
+  const PageBuffer output(room * (behind ? kSlots : 1));
+  std::optional<platform::Background> writer;  // after the buffers: done before they go
+  if (behind) writer.emplace();
+  std::size_t slot = 0;
+  const auto next_slot = [&] {
+    if (writer) writer->WaitUntilPending(kSlots - 1);  // the slot's last bytes are written
+    return output.Data() + slot * room;
+  };
+  const auto put = [&](const char* begin, const char* end) {
+    if (!writer) return sink(begin, end);
+    writer->Post([&sink, begin, end] { sink(begin, end); });
+    slot = (slot + 1) % kSlots;
+  };
   std::uint64_t total = 0;
   for (;;) {
     if (converter.SawZeroByte()) total = file.SkipHoles(total);
@@ -59,11 +80,21 @@ void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink) 
     total += static_cast<std::uint64_t>(got);
     if (converter.SawZeroByte()) continue;
     const std::string_view chunk(input.Data(), static_cast<std::size_t>(got));
-    const char* end = converter.Convert(chunk, output.Data());
-    if (!converter.SawZeroByte()) sink(output.Data(), end);
+    char* out = next_slot();
+    const char* end = converter.Convert(chunk, out);
+    if (!converter.SawZeroByte()) put(out, end);
   }
   if (total < file.Stamp().size) Raise(EReadError("Stream read error"));
-  if (!converter.SawZeroByte()) sink(output.Data(), converter.Finish(output.Data()));
+  if (!converter.SawZeroByte()) {
+    char* out = next_slot();
+    put(out, converter.Finish(out));
+  }
+}
+
+// The new content is complete at `place`, the file's old content gone.
+[[noreturn]] void RaiseKept(const std::string& place) {
+  Raise(EWriteError("Stream write error; the new content is kept in \"" +
+                    platform::ConsoleText(platform::FullPathName(place)) + "\""));
 }
 
 // "Stream write error", with the place and the reason when the place is not
@@ -76,12 +107,24 @@ std::string WriteErrorMessage(const std::string& place, int code) {
 
 }  // namespace
 
+SavePass::~SavePass() {
+  if (!renamed_.empty()) platform::FlushFolderOf(renamed_);
+}
+
+void SavePass::Flush() {
+  if (renamed_.empty()) return;
+  const auto renamed = std::move(renamed_);
+  renamed_.clear();
+  if (platform::FlushFolderOf(renamed) != 0) RaiseKept(renamed);
+}
+
 FileRewrite::FileRewrite(const std::string& path, const platform::FileStamp& listed,
-                         Conversion conversion)
-    : path_(path), converter_(std::move(conversion)), input_(path, listed),
+                         Conversion conversion, SavePass& pass)
+    : path_(path), pass_(pass), converter_(std::move(conversion)), input_(path, listed),
       replacement_(path, input_) {
   CheckOpened(input_, path);
-  StreamFile(input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); });
+  StreamFile(
+      input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); }, true);
 }
 
 void FileRewrite::Write(const char* begin, const char* end) {
@@ -101,12 +144,10 @@ void FileRewrite::Commit() {
   }
   const auto error = replacement_.Commit();
   if (error == platform::kChangedMeanwhile) RaiseChanged(path_);
-  if (!replacement_.KeptAt().empty()) {
-    Raise(EWriteError("Stream write error; the new content is kept in \"" +
-                      platform::ConsoleText(platform::FullPathName(replacement_.KeptAt())) +
-                      "\""));
-  }
+  if (!replacement_.KeptAt().empty()) RaiseKept(replacement_.KeptAt());
   if (error != 0) Raise(EWriteError(WriteErrorMessage(path_, error)));
+  if (replacement_.Renamed()) pass_.renamed_ = path_;
+  input_.CloseOn(pass_.releases_);
 }
 
 TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed) {
@@ -114,8 +155,9 @@ TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed
   LineConverter converter({});
   platform::InputFile input(path, listed);
   CheckOpened(input, path);
-  StreamFile(input, converter,
-             [&file](const char* begin, const char* end) { file.text.append(begin, end); });
+  StreamFile(
+      input, converter,
+      [&file](const char* begin, const char* end) { file.text.append(begin, end); }, false);
   file.holds_zero_byte = converter.SawZeroByte();
   if (file.holds_zero_byte) file.text.clear();
   return file;

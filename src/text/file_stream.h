@@ -8,6 +8,29 @@
 // Whole files through the line rules, read and written in chunks: camfix
 // holds a few megabytes of a file at a time, whatever its size.
 
+// What the rewrites of one pass share. A file that a rename put in place is
+// in its folder for good once Flush has run: once per pass, after its last
+// rename and before it reports anything that depends on it. The files they
+// replaced are closed on `releases`, which frees their blocks while the next
+// file streams.
+class SavePass {
+ public:
+  explicit SavePass(platform::Background& releases) : releases_(releases) {}
+  // Flushes what an error left unflushed; that error is the one reported.
+  ~SavePass();
+  SavePass(const SavePass&) = delete;
+  SavePass& operator=(const SavePass&) = delete;
+
+  // Raises EWriteError, naming the last file put in place, when the folder
+  // cannot be flushed; the files are new then.
+  void Flush();
+
+ private:
+  friend class FileRewrite;
+  platform::Background& releases_;
+  std::string renamed_;  // the last file a rename put in place since the flush
+};
+
 // A file rewritten through a conversion. The constructor reads the whole
 // file and streams the converted bytes into the file's replacement; Commit
 // puts them in the file's place. The order of the errors is that of reading
@@ -20,7 +43,8 @@ class FileRewrite {
   // the file ends before the size it had when opened. A file that cannot be
   // replaced, or a failed write, is only raised by Commit; reading goes on to
   // the end (past the holes of a file that is no text).
-  FileRewrite(const std::string& path, const platform::FileStamp& listed, Conversion conversion);
+  FileRewrite(const std::string& path, const platform::FileStamp& listed, Conversion conversion,
+              SavePass& pass);
 
   // Not text: the file stays as it is, and Commit must not be called.
   bool HoldsZeroByte() const { return converter_.SawZeroByte(); }
@@ -38,10 +62,11 @@ class FileRewrite {
   void Write(const char* begin, const char* end);
 
   std::string path_;
+  SavePass& pass_;
   LineConverter converter_;
   platform::InputFile input_;
   platform::FileReplacement replacement_;
-  bool write_failed_ = false;
+  bool write_failed_ = false;  // by the writer thread while the file streams
 };
 
 // A file's text for reading only (a drill report): every line followed by CR

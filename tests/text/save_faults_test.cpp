@@ -77,8 +77,11 @@ std::string Save(const std::string& path, const Row& row) {
   armed = &row;
   calls = 0;
   try {
-    FileRewrite rewrite(path, listed, {true, &platform::kNoLeadBytes, false, {}});
+    platform::Background releases;
+    SavePass pass(releases);
+    FileRewrite rewrite(path, listed, {true, &platform::kNoLeadBytes, false, {}}, pass);
     rewrite.Commit();
+    pass.Flush();
   } catch (const Exception& error) {
     raised = std::string(error.ClassName()) + ": " + error.Message();
   }
@@ -135,7 +138,8 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
 }
 
 void Shrink(int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }
-void Terminate(int /*fd*/) { raise(SIGTERM); }
+// To the process, not the calling thread: a writer thread holds it back.
+void Terminate(int /*fd*/) { kill(getpid(), SIGTERM); }
 // Another program appends to the file, or changes bytes in place and puts the
 // modification time back.
 void Append(int fd) {
@@ -178,7 +182,7 @@ const Row kRows[] = {
     // The staged copy's, its folder's, then the file's own after the overwrite.
     {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
      .raised = kKept, .after = After::kKeptAside},
-    // The file's folder, after the rename: the file holds the new content.
+    // The file's folder, flushed by the pass after the rename: the file holds the new content.
     {.name = "FolderSyncFails", .call = Call::fsync, .nth = 2, .error = EIO,
      .raised = "EWriteError: Stream write error; the new content is kept in \"{file}\"",
      .after = After::kNew},
