@@ -1,6 +1,6 @@
 # The user interface of the camfix tree. `make demo` and `make test` are all a
 # newcomer needs; the other targets are for development. Builds and tests go
-# through the presets of CMakePresets.json: release (build/release), asan,
+# through the presets of CMakePresets.json: release (build/release), asan, tsan,
 # fuzz, windows and windows64. Only `make test` and `make demo` install what
 # is missing.
 
@@ -14,7 +14,7 @@ need = @for c in $(1); do command -v $$c > /dev/null || \
 # would need GoogleTest): enough for the camfix binary alone.
 release_tree = @[ -f build/release/CMakeCache.txt ] || cmake --preset release -DCAMFIX_TESTS=OFF > /dev/null
 
-.PHONY: all build windows windows64 asan fuzz-build test demo bench package fuzz lint format clean
+.PHONY: all build windows windows64 asan tsan fuzz-build test demo bench package fuzz lint format clean
 
 all: build
 
@@ -31,10 +31,10 @@ windows windows64:
 	@cmake --preset $@ > /dev/null
 	@cmake --build --preset $@ -j $(JOBS)
 
-asan:
+asan tsan:
 	$(call need,cmake g++)
-	@cmake --preset asan > /dev/null
-	@cmake --build --preset asan -j $(JOBS)
+	@cmake --preset $@ > /dev/null
+	@cmake --build --preset $@ -j $(JOBS)
 
 fuzz-build:
 	$(call need,cmake clang++)
@@ -46,14 +46,15 @@ fuzz-build:
 # README "How the tests run the 32-bit program"), every preset built
 # (windows64 only where the release tree chose it for the wine tests,
 # cmake/wine.cmake), then CTest on the release tree (unit, e2e, wine, huge,
-# installer, gerbv, lint, package), the asan tree (sanitizer) and the fuzz
+# installer, gerbv, lint, package), the asan and tsan trees (sanitizer; tsan
+# without the 4 GiB file) and the fuzz
 # tree (fuzz, 15 s a target). Fails when any fails.
 test:
 	@scripts/install-prereqs.sh
-	@$(MAKE) --no-print-directory windows build asan fuzz-build
+	@$(MAKE) --no-print-directory windows build asan tsan fuzz-build
 	@preset=$$(sed -n 's/^CAMFIX_WINE_PRESET:INTERNAL=//p' build/release/CMakeCache.txt); \
 	  [ -z "$$preset" ] || $(MAKE) --no-print-directory $$preset
-	@failed=; for preset in release asan fuzz; do \
+	@failed=; for preset in release asan tsan fuzz; do \
 	  echo "== ctest --preset $$preset"; \
 	  ctest --preset $$preset -j $(JOBS) || failed="$$failed $$preset"; \
 	done; \

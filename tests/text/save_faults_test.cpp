@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -38,7 +39,7 @@ struct Row {
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 const Row* armed = nullptr;
-int calls = 0;
+std::atomic<int> calls = 0;  // the writer thread counts its writes too
 
 bool Strikes(Call call, int fd, const auto&... /*rest*/) {
   if (armed == nullptr || call != armed->call || (fd >= 0 && fd <= 2)) return false;
