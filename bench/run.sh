@@ -14,11 +14,11 @@
 #           run on the huge table)
 # and /usr/bin/time gives camfix's peak memory. A measurement, not a test: it
 # prints each figure with its target and exits 0. BENCH_RUNS: runs per
-# contender (3), the median counts; BENCH_TABLES: which tables (big huge small).
+# contender (5), the median counts; BENCH_TABLES: which tables (big huge small).
 set -euo pipefail
 export LC_ALL=C
 camfix=$(realpath -e -- "${1:?usage: bench/run.sh CAMFIX}")
-runs=${BENCH_RUNS:-3}
+runs=${BENCH_RUNS:-5}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/camfix-bench.XXXXXX")
 trap 'rm -rf -- "$scratch"' EXIT
 cd "$scratch"
