@@ -172,8 +172,9 @@ ErrorCode ExchangeInto(std::string& name, const std::string& path, const FileSta
 // The reservation keeps the file's size, and a failed one gives back what it
 // got beyond the end and puts the write time back, so that the file is as it
 // was for every program that compares times; a file system that cannot
-// reserve so is written without one.
+// reserve so is written without one, and an empty file needs none.
 ErrorCode Reserve(int fd, std::uint64_t size, const struct stat& old) {
+  if (size == 0) return 0;
   if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
   const ErrorCode error = errno;
   if (error == EOPNOTSUPP || error == ENOSYS) return 0;

@@ -53,6 +53,10 @@ std::vector<Row> SaveRows() {
   return {
       {.name = "HardLink", .before = before, .out = out, .changes = {{"a.gtl", fsl}, {"a.keep", fsl}},
        .arrange = [](const std::string& work) { link((work + "/a.gtl").c_str(), (work + "/a.keep").c_str()); }},
+      // Nothing to reserve room for: the empty file stays as it is.
+      {.name = "EmptyFileWithASecondLink", .before = {{"e.gtl", ""}}, .out = Repaired(GerberLines("e.gtl", 0)),
+       .changes = {{"e.keep", ""}},
+       .arrange = [](const std::string& work) { link((work + "/e.gtl").c_str(), (work + "/e.keep").c_str()); }},
       {.name = "SetIdBitsAsRoot", .before = before, .out = out, .changes = after,
        .arrange = [](const std::string& work) {
          chown((work + "/a.gtl").c_str(), 1234, 1234), chmod((work + "/a.gtl").c_str(), 06755);
