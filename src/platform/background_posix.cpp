@@ -3,8 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <pthread.h>
 
 #include "platform/interruptions.h"
 
@@ -16,7 +15,7 @@ struct Background::Thread {
   std::deque<std::function<void()>> waiting;
   std::size_t pending = 0;  // waiting, and the one running
   bool ending = false;
-  std::thread thread;
+  pthread_t thread{};
 
   void Run() {
     std::unique_lock held(lock);
@@ -35,14 +34,26 @@ struct Background::Thread {
   }
 };
 
+namespace {
+
+// The work is a few system calls deep: a small stack keeps the address space
+// camfix needs close to what it was with one thread.
+constexpr std::size_t kStackSize = std::size_t{128} << 10;
+
+}  // namespace
+
 // A thread that cannot be started leaves the work to the caller's thread.
 Background::Background() : thread_(std::make_unique<Thread>()) {
   const InterruptionsHeld held;  // the new thread starts with this signal mask and keeps it
-  try {
-    thread_->thread = std::thread([thread = thread_.get()] { thread->Run(); });
-  } catch (const std::system_error&) {
-    thread_.reset();
-  }
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kStackSize);
+  const auto run = [](void* thread) -> void* {
+    static_cast<Thread*>(thread)->Run();
+    return nullptr;
+  };
+  if (pthread_create(&thread_->thread, &attributes, run, thread_.get()) != 0) thread_.reset();
+  pthread_attr_destroy(&attributes);
 }
 
 Background::~Background() {
@@ -52,7 +63,7 @@ Background::~Background() {
     thread_->ending = true;
   }
   thread_->changed.notify_all();
-  thread_->thread.join();
+  pthread_join(thread_->thread, nullptr);
 }
 
 void Background::Post(std::function<void()> work) {

@@ -1,6 +1,7 @@
 #include "text/file_stream.h"
 
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "platform/code_page.h"
@@ -20,6 +21,9 @@ constexpr std::size_t kSlots = 4;
 class PageBuffer {
  public:
   explicit PageBuffer(std::size_t size) : storage_(new char[size + kPage]) {}
+  // Where the memory cannot be had, a buffer that holds nothing.
+  PageBuffer(std::size_t size, std::nothrow_t) : storage_(new (std::nothrow) char[size + kPage]) {}
+  bool Holds() const { return storage_ != nullptr; }
   char* Data() const {
     const auto address = reinterpret_cast<std::uintptr_t>(storage_.get());
     return storage_.get() + (kPage - address % kPage) % kPage;
@@ -58,7 +62,11 @@ void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
   behind = behind && file.Stamp().size > kChunkSize;
   const std::size_t room = (converter.OutputCapacity(kChunkSize) + 4095) / 4096 * 4096;
   const PageBuffer input(kChunkSize);
-  const PageBuffer output(room * (behind ? kSlots : 1));
+  auto output = behind ? PageBuffer(room * kSlots, std::nothrow) : PageBuffer(room);
+  if (!output.Holds()) {  // no memory for the ring: one slot, written on this thread
+    behind = false;
+    output = PageBuffer(room);
+  }
   std::optional<platform::Background> writer;  // after the buffers: done before they go
   if (behind) writer.emplace();
   std::size_t slot = 0;
