@@ -12,6 +12,9 @@ namespace {
 // Every this many bytes the written part starts on its way to the disk, so
 // that the final flush overlaps the conversion instead of following it.
 constexpr std::uint64_t kWritebackStep = std::uint64_t{4} << 20;
+// The step this many steps back is waited for: what is not yet on its way to
+// the disk stays small, and so does the final flush.
+constexpr std::uint64_t kWritebackLag = 8;
 
 }  // namespace
 
@@ -65,21 +68,28 @@ void FileReplacement::Discard() {
 bool FileReplacement::Write(const char* data, std::size_t count) {
   while (count > 0) {
     const auto put = sys::WriteSome(temp_, data, count, error_);
-    if (put <= 0) {
-      if (put == 0) error_ = sys::kNoRoom;
-      if (in_place_) failed_place_ = temp_name_;
-      return false;
-    }
+    if (put == 0) error_ = sys::kNoRoom;
+    if (put <= 0) return WriteFailed();
     const auto before = written_;
     written_ += static_cast<std::uint64_t>(put);
     if (written_ / kWritebackStep != before / kWritebackStep) {
-      const auto end = written_ / kWritebackStep * kWritebackStep;
-      sys::StartWriteback(temp_, end - kWritebackStep, kWritebackStep);
+      const auto steps = written_ / kWritebackStep;
+      sys::StartWriteback(temp_, (steps - 1) * kWritebackStep, kWritebackStep);
+      if (steps > kWritebackLag) {
+        error_ = sys::FinishWriteback(temp_, (steps - 1 - kWritebackLag) * kWritebackStep,
+                                      kWritebackStep);
+        if (error_ != 0) return WriteFailed();
+      }
     }
     data += put;
     count -= static_cast<std::size_t>(put);
   }
   return true;
+}
+
+bool FileReplacement::WriteFailed() {
+  if (in_place_) failed_place_ = temp_name_;
+  return false;
 }
 
 // The file as it was opened, still under its name.

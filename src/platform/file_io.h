@@ -88,6 +88,7 @@ class FileReplacement {
 
  private:
   void Discard();
+  bool WriteFailed();
   ErrorCode CommitInPlace();
   bool Unchanged() const;
 

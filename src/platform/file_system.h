@@ -66,6 +66,9 @@ std::int64_t WriteSome(NativeHandle handle, const char* data, std::size_t count,
 std::uint64_t NextData(NativeHandle handle, std::uint64_t offset, std::uint64_t end);
 // Starts writing [offset, offset + length) to disk without waiting; a hint.
 void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length);
+// Waits until the writeback of [offset, offset + length) has ended: 0, or the
+// code of a write that failed there, which SyncFile may no longer report.
+ErrorCode FinishWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length);
 ErrorCode SyncFile(NativeHandle handle);
 
 // How a file can take new content and stay what it is: a temporary file

@@ -264,6 +264,15 @@ void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t len
                   SYNC_FILE_RANGE_WRITE);
 }
 
+ErrorCode FinishWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {
+  constexpr unsigned kWait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                             SYNC_FILE_RANGE_WAIT_AFTER;
+  return sync_file_range(Fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                         kWait) == 0
+             ? 0
+             : errno;
+}
+
 ErrorCode SyncFile(NativeHandle handle) { return fsync(Fd(handle)) == 0 ? 0 : errno; }
 
 // A file without write permission counts as read-only, also for root.

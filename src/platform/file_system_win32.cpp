@@ -210,6 +210,11 @@ std::uint64_t NextData(NativeHandle /*handle*/, std::uint64_t offset, std::uint6
 
 void StartWriteback(NativeHandle /*handle*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 
+ErrorCode FinishWriteback(NativeHandle /*handle*/, std::uint64_t /*offset*/,
+                          std::uint64_t /*length*/) {
+  return 0;
+}
+
 ErrorCode SyncFile(NativeHandle handle) {
   return FlushFileBuffers(AsHandle(handle)) ? 0 : LastError();
 }

@@ -18,7 +18,7 @@
 // row's fault strikes.
 namespace {
 
-enum class Call { read, write, pwrite, fsync, renameat2 };
+enum class Call { read, write, pwrite, fsync, sync_file_range, renameat2 };
 
 // What the file holds at the end; kKeptAside: the fault came after it began to
 // change, and the staged copy holds the new content; kAppended, kChanged: what
@@ -35,6 +35,7 @@ struct Row {
   const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
   After after = After::kOld;
   bool killed = false;  // the process ends by the SIGTERM that `before` raised
+  int lines = 60'000;   // of the file
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
@@ -62,6 +63,7 @@ WRAP(ssize_t, read, (int fd, void* data, size_t count), fd, data, count)
 WRAP(ssize_t, write, (int fd, const void* data, size_t count), fd, data, count)
 WRAP(ssize_t, pwrite, (int fd, const void* data, size_t count, off_t at), fd, data, count, at)
 WRAP(int, fsync, (int fd), fd)
+WRAP(int, sync_file_range, (int fd, off64_t at, off64_t count, unsigned flags), fd, at, count, flags)
 WRAP(int, renameat2,
      (int from_folder, const char* from, int to_folder, const char* to, unsigned flags),
      from_folder, from, to_folder, to, flags)
@@ -114,7 +116,7 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   const Row& row = GetParam();
   std::string old_text = "%FSDAX24Y24*%\n";
   std::string new_text = "%FSLAX24Y24*%\r\n";
-  for (int line = 0; line < 60'000; ++line) {
+  for (int line = 0; line < row.lines; ++line) {
     old_text += "X012345Y067890D01*\n";
     new_text += "X012345Y067890D01*\r\n";
   }
@@ -187,6 +189,9 @@ const Row kRows[] = {
     {.name = "FolderSyncFails", .call = Call::fsync, .nth = 2, .error = EIO,
      .raised = "EWriteError: Stream write error; the new content is kept in \"{file}\"",
      .after = After::kNew},
+    // The wait for the writeback 32 MiB behind: the last that hears of its error.
+    {.name = "WritebackFails", .call = Call::sync_file_range, .nth = 10, .error = EIO,
+     .raised = "EWriteError: Stream write error", .lines = 2'000'000},
     {.name = "RenameRefused", .call = Call::renameat2, .error = EPERM,
      .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
     {.name = "OverwriteFailsHalfWay", .call = Call::pwrite, .nth = 2, .error = ENOSPC,
