@@ -5,7 +5,8 @@
 #          25 MiB drill file and its drill report
 #   huge   the same with 500 MiB Gerber files and a 125 MiB drill file
 #   small  2,000 Gerber files of 20 KiB
-# hyperfine times, each run on a fresh copy of the table's folder (--prepare):
+# hyperfine times, each run on a fresh copy of the table's folder (--prepare),
+# the contenders in turn, round after round:
 #   camfix  camfix in the folder, answering two empty lines
 #   copy    a dd conv=fsync copy of the same files into an empty folder
 #   rename  a dd conv=fsync copy of each file beside it, renamed over it: the
@@ -61,16 +62,24 @@ for table in $tables; do
   esac
 done
 
-measure() { # measure TABLE: the four contenders; TABLE.csv gets hyperfine's figures
-  hyperfine --runs "$runs" --style basic --export-csv "$1.csv" \
-    --prepare "rm -rf run out && cp -r $1 run && mkdir out && sync" \
-    -n camfix "cd run && printf '\n\n' | '$camfix' > /dev/null" \
-    -n copy "for f in run/*; do dd if=\$f of=out/\${f#run/} bs=1M conv=fsync status=none; done" \
-    -n rename "for f in run/*; do dd if=\$f of=run/.new bs=1M conv=fsync status=none && mv run/.new \$f; done"
-  # sed takes minutes on the huge table, where one run tells enough.
-  hyperfine --runs "$([ "$1" = huge ] && echo 1 || echo "$runs")" --style basic \
-    --export-csv "$1-sed.csv" --prepare "rm -rf run && cp -r $1 run && sync" \
-    -n sed "cd run && sed -i s/FSD/FSL/g *.g* && unix2dos -q *"
+measure() { # measure TABLE: round after round, one run of each contender per
+  # round, so that the disk's slow and fast spells fall on all of them alike;
+  # TABLE.csv gets every run (hyperfine's columns). sed takes minutes on the
+  # huge table, where it runs in the first round only.
+  local round contenders
+  : > "$1.csv"
+  for ((round = 0; round < runs; round++)); do
+    contenders=(-n camfix "cd run && printf '\n\n' | '$camfix' > /dev/null"
+      -n copy "for f in run/*; do dd if=\$f of=out/\${f#run/} bs=1M conv=fsync status=none; done"
+      -n rename "for f in run/*; do dd if=\$f of=run/.new bs=1M conv=fsync status=none && mv run/.new \$f; done")
+    if [ "$1" != huge ] || [ "$round" -eq 0 ]; then
+      contenders+=(-n sed "cd run && sed -i s/FSD/FSL/g *.g* && unix2dos -q *")
+    fi
+    hyperfine --runs 1 --style none --export-csv round.csv \
+      --prepare "rm -rf run out && cp -r $1 run && mkdir out && sync" "${contenders[@]}"
+    tail -n +2 round.csv >> "$1.csv"
+    echo "  $1, round $((round + 1)) of $runs: $(awk -F, 'NR > 1 { printf "%s %.3f s  ", $1, $2 }' round.csv)"
+  done
 }
 peak_mb() { # peak_mb TABLE: camfix's peak memory on a fresh copy of TABLE, in MB
   rm -rf run && cp -r "$1" run
@@ -78,7 +87,10 @@ peak_mb() { # peak_mb TABLE: camfix's peak memory on a fresh copy of TABLE, in M
   grep -l FSD run/*.g* | head -n 3 | sed 's/^/warning: camfix left FSD in /' >&2 || true
   awk '{ printf "%.1f", $1 / 1024 }' peak
 }
-median() { awk -F, -v name="$2" '$1 == name { print $4 }' "$1.csv" "$1-sed.csv"; }
+median() { # median TABLE NAME: the median of NAME's runs on TABLE
+  awk -F, -v name="$2" '$1 == name { print $2 }' "$1.csv" | sort -g |
+    awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'
+}
 row() { # row LABEL VALUE OP TARGET
   awk -v label="$1" -v v="$2" -v op="$3" -v t="$4" 'BEGIN {
     met = op == "<=" ? v <= t : v >= t
