@@ -19,7 +19,7 @@ class Background {
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
 
-  void Post(std::function<void()> work);
+  void Post(std::function<void()>&& work);
   // Waits until at most `count` of the pieces handed in have yet to end.
   void WaitUntilPending(std::size_t count);
 

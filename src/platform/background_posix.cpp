@@ -16,22 +16,6 @@ struct Background::Thread {
   std::size_t pending = 0;  // waiting, and the one running
   bool ending = false;
   pthread_t thread{};
-
-  void Run() {
-    std::unique_lock held(lock);
-    for (;;) {
-      changed.wait(held, [this] { return ending || !waiting.empty(); });
-      if (waiting.empty()) return;
-      auto work = std::move(waiting.front());
-      waiting.pop_front();
-      held.unlock();
-      work();
-      work = nullptr;
-      held.lock();
-      --pending;
-      changed.notify_all();
-    }
-  }
 };
 
 namespace {
@@ -48,9 +32,21 @@ Background::Background() : thread_(std::make_unique<Thread>()) {
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kStackSize);
-  const auto run = [](void* thread) -> void* {
-    static_cast<Thread*>(thread)->Run();
-    return nullptr;
+  const auto run = [](void* state) -> void* {
+    auto& thread = *static_cast<Thread*>(state);
+    std::unique_lock held(thread.lock);
+    for (;;) {
+      thread.changed.wait(held, [&] { return thread.ending || !thread.waiting.empty(); });
+      if (thread.waiting.empty()) return nullptr;
+      auto work = std::move(thread.waiting.front());
+      thread.waiting.pop_front();
+      held.unlock();
+      work();
+      work = nullptr;
+      held.lock();
+      --thread.pending;
+      thread.changed.notify_all();
+    }
   };
   if (pthread_create(&thread_->thread, &attributes, run, thread_.get()) != 0) thread_.reset();
   pthread_attr_destroy(&attributes);
@@ -66,7 +62,7 @@ Background::~Background() {
   pthread_join(thread_->thread, nullptr);
 }
 
-void Background::Post(std::function<void()> work) {
+void Background::Post(std::function<void()>&& work) {
   if (!thread_) return work();
   {
     const std::lock_guard held(thread_->lock);

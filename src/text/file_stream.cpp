@@ -22,7 +22,7 @@ class PageBuffer {
  public:
   explicit PageBuffer(std::size_t size) : storage_(new char[size + kPage]) {}
   // Where the memory cannot be had, a buffer that holds nothing.
-  PageBuffer(std::size_t size, std::nothrow_t) : storage_(new (std::nothrow) char[size + kPage]) {}
+  PageBuffer(std::size_t size, std::nothrow_t /*nothrow*/) : storage_(new (std::nothrow) char[size + kPage]) {}
   bool Holds() const { return storage_ != nullptr; }
   char* Data() const {
     const auto address = reinterpret_cast<std::uintptr_t>(storage_.get());

@@ -91,7 +91,7 @@ char* LineConverter::ConvertLineEnds(std::string_view input, char* out) {
   };
   while (end - at >= 64 + 32) {
     std::uint64_t ends = 0;
-    for (int part = 0; part < 4; ++part) {
+    for (std::ptrdiff_t part = 0; part < 4; ++part) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
       zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(block, zero));
       const auto found = static_cast<unsigned>(
