@@ -45,17 +45,24 @@ void InputFile::CloseOn(Background& releases) {
   releases.Post([handle = std::exchange(handle_, kInvalidHandle)] { sys::CloseFile(handle); });
 }
 
-FileReplacement::FileReplacement(const std::string& path, const InputFile& original)
+FileReplacement::FileReplacement(const std::string& path, const InputFile& original,
+                                 const std::function<void()>& before_naming)
     : path_(path), original_(original) {
   sys::ReplaceBy how = sys::ReplaceBy::kRename;
   error_ = sys::PlanReplacement(original.Handle(), path, how);
   if (error_ != 0) return;
   in_place_ = how == sys::ReplaceBy::kOverwrite;
+  if (!in_place_) temp_ = sys::CreateUnnamed(path);
+  if (IsOpen()) return;
+  before_naming();
   temp_ = sys::CreateTemporary(path, how, temp_name_, error_);
   if (!IsOpen()) failed_place_ = std::exchange(temp_name_, {});
 }
 
-FileReplacement::~FileReplacement() { Discard(); }
+FileReplacement::~FileReplacement() {
+  if (syncs_ != nullptr) syncs_->WaitUntilPending(0);  // the file is in use there
+  Discard();
+}
 
 void FileReplacement::Discard() {
   if (IsOpen()) sys::CloseFile(temp_);
@@ -100,8 +107,19 @@ bool FileReplacement::Unchanged() const {
          sys::StampOf(path_, named) && SameFile(named, now);
 }
 
+void FileReplacement::StartSync(Background& syncs) {
+  syncs_ = &syncs;
+  syncs.Post([this] { sync_error_ = sys::SyncFile(temp_); });
+}
+
+ErrorCode FileReplacement::Sync() {
+  if (syncs_ == nullptr) return sys::SyncFile(temp_);
+  syncs_->WaitUntilPending(0);
+  return sync_error_;
+}
+
 ErrorCode FileReplacement::Commit() {
-  if (ErrorCode error = sys::SyncFile(temp_); error != 0) return error;
+  if (ErrorCode error = Sync(); error != 0) return error;
   if (!Unchanged()) return kChangedMeanwhile;
   if (!in_place_) {
     const ErrorCode error = sys::CopyIdentity(original_.Handle(), temp_);

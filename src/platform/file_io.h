@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/background.h"
@@ -32,6 +33,8 @@ class InputFile {
   NativeHandle Handle() const { return handle_; }
   // The file as it was opened.
   const FileStamp& Stamp() const { return stamp_; }
+  // The bytes camfix may still write to the file's volume; 0 where unknown.
+  std::uint64_t FreeSpace() const { return sys::FreeSpace(handle_); }
 
   // Up to `capacity` bytes: the count, 0 at the end of the file, -1 when the
   // read failed.
@@ -56,7 +59,10 @@ class InputFile {
 // during the overwrite in place waits for its end.
 class FileReplacement {
  public:
-  FileReplacement(const std::string& path, const InputFile& original);
+  // `before_naming` runs before a temporary file is made under a name (the
+  // name an interruption removes), not for one that has none.
+  FileReplacement(const std::string& path, const InputFile& original,
+                  const std::function<void()>& before_naming);
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
@@ -69,6 +75,9 @@ class FileReplacement {
   // Appends all `count` bytes; false, with WriteError(), when that failed.
   bool Write(const char* data, std::size_t count);
   ErrorCode WriteError() const { return error_; }
+
+  // Makes the written content durable on `syncs`; Commit waits for it there.
+  void StartSync(Background& syncs);
 
   // Makes the new content durable and puts it in the file's place, provided
   // the file still has the stamp it was opened with and `path` still names
@@ -89,6 +98,7 @@ class FileReplacement {
  private:
   void Discard();
   bool WriteFailed();
+  ErrorCode Sync();
   ErrorCode CommitInPlace();
   bool Unchanged() const;
 
@@ -100,6 +110,8 @@ class FileReplacement {
   bool renamed_ = false;
   std::uint64_t written_ = 0;
   ErrorCode error_ = 0;
+  Background* syncs_ = nullptr;  // where the content is being made durable
+  ErrorCode sync_error_ = 0;     // by `syncs_`, read once it is done
   std::string failed_place_;
   std::string kept_at_;
 };

@@ -70,6 +70,9 @@ void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t len
 // code of a write that failed there, which SyncFile may no longer report.
 ErrorCode FinishWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length);
 ErrorCode SyncFile(NativeHandle handle);
+// The bytes that camfix may still write to the volume of `handle`; 0 where
+// that is not known.
+std::uint64_t FreeSpace(NativeHandle handle);
 
 // How a file can take new content and stay what it is: a temporary file
 // beside it put in its place by a rename, or (POSIX, where a rename would lose
@@ -82,13 +85,16 @@ enum class ReplaceBy { kRename, kOverwrite };
 // file `original` at `path`.
 ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how);
 
-// An empty file for new content of `path`, open for reading and writing; its
-// name in `name`, or empty while it has none. kRename: beside `path`, unnamed
-// where the file system allows. kOverwrite: the staged copy, named after the
-// file, beside it where the folder takes new files, else in the system's
-// folder for files that outlive a restart. No CAM pattern selects the name,
-// and an interruption removes the file. On failure `name` tells which file
-// could not be made, when it is not `path`'s own.
+// kRename: an empty file without a name in the folder of `path`, open for
+// reading and writing, where the file system allows; else kInvalidHandle.
+NativeHandle CreateUnnamed(const std::string& path);
+
+// An empty file for new content of `path`, open for reading and writing,
+// named in `name`. kRename: beside `path`. kOverwrite: the staged copy, named
+// after the file, beside it where the folder takes new files, else in the
+// system's folder for files that outlive a restart. No CAM pattern selects
+// the name, and an interruption removes the file. On failure `name` tells
+// which file could not be made, when it is not `path`'s own.
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error);
 

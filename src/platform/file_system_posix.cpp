@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -275,6 +276,12 @@ ErrorCode FinishWriteback(NativeHandle handle, std::uint64_t offset, std::uint64
 
 ErrorCode SyncFile(NativeHandle handle) { return fsync(Fd(handle)) == 0 ? 0 : errno; }
 
+std::uint64_t FreeSpace(NativeHandle handle) {
+  struct statvfs volume {};
+  if (fstatvfs(Fd(handle), &volume) != 0) return 0;
+  return std::uint64_t{volume.f_bavail} * volume.f_frsize;
+}
+
 // A file without write permission counts as read-only, also for root.
 ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how) {
   struct stat info {};
@@ -285,13 +292,14 @@ ErrorCode PlanReplacement(NativeHandle original, const std::string& path, Replac
   return 0;
 }
 
+NativeHandle CreateUnnamed(const std::string& path) {
+  const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  return fd >= 0 ? fd : kInvalidHandle;
+}
+
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error) {
   name.clear();
-  if (how == ReplaceBy::kRename) {
-    const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-  }
   const auto base = how == ReplaceBy::kRename ? TempName(path) : StagedName(path);
   int fd = -1;
   const InterruptionsHeld held;  // no interruption between making and registering

@@ -219,6 +219,9 @@ ErrorCode SyncFile(NativeHandle handle) {
   return FlushFileBuffers(AsHandle(handle)) ? 0 : LastError();
 }
 
+// Nothing runs beside camfix's own thread here, so nothing asks for room.
+std::uint64_t FreeSpace(NativeHandle /*handle*/) { return 0; }
+
 // Windows always renames: ReplaceFileW keeps what a rename would lose.
 // Refused: read-only, hidden and system files, by the open file's own
 // attributes. A file that others hold open without letting it be renamed
@@ -234,6 +237,9 @@ ErrorCode PlanReplacement(NativeHandle original, const std::string& /*path*/, Re
 // The file is made and registered while interruptions wait, so none can
 // leave it behind; it is shared for deletion, so that an interruption can
 // remove it while it is open.
+// The temporary file always has a name: ReplaceFileW takes names.
+NativeHandle CreateUnnamed(const std::string& /*path*/) { return kInvalidHandle; }
+
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::string& name,
                              ErrorCode& error) {
   name.clear();

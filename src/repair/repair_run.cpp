@@ -1,5 +1,7 @@
 #include "repair/repair_run.h"
 
+#include <memory>
+
 #include "console/console_streams.h"
 #include "platform/code_page.h"
 #include "platform/directory_search.h"
@@ -50,13 +52,14 @@ bool FirstFile(const char* pattern, TSearchRec& entry) {
 }
 
 void FixGerberFile(const TSearchRec& entry, SavePass& pass) {
-  FileRewrite rewrite(entry.FileName, entry.FileIdentity,
-                      {true, &platform::SystemLeadBytes(), false, {}}, pass);
+  auto rewrite = std::make_unique<FileRewrite>(
+      entry.FileName, entry.FileIdentity,
+      Conversion{true, &platform::SystemLeadBytes(), false, {}}, pass);
   Say("File name = " + platform::ConsoleText(entry.FileName));
   Say("File size = " + IntegerToText(entry.FileSize));
-  if (rewrite.HoldsZeroByte()) return SayNotText(entry);
+  if (rewrite->HoldsZeroByte()) return SayNotText(entry);
   Say("processing...");
-  rewrite.Commit();
+  pass.Commit(std::move(rewrite));
 }
 
 // The drill passes skip, without a word, what is no existing file dated 1980
@@ -74,12 +77,13 @@ void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
 // place for it.
 void FixDrillFile(const TSearchRec& entry, const std::string& tool_table, SavePass& pass) {
   if (!IsExistingFile(entry.FileName)) return;
-  FileRewrite rewrite(entry.FileName, entry.FileIdentity,
-                      {false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table}, pass);
-  if (rewrite.HoldsZeroByte()) return SayNotText(entry);
+  auto rewrite = std::make_unique<FileRewrite>(
+      entry.FileName, entry.FileIdentity,
+      Conversion{false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table}, pass);
+  if (rewrite->HoldsZeroByte()) return SayNotText(entry);
   Say("processing .drl file");
-  if (!rewrite.HasLines()) Raise(EStringListError("List index out of bounds (1)"));
-  rewrite.Commit();
+  if (!rewrite->HasLines()) Raise(EStringListError("List index out of bounds (1)"));
+  pass.Commit(std::move(rewrite));
 }
 
 }  // namespace

@@ -54,11 +54,12 @@ void CheckOpened(const platform::InputFile& file, const std::string& path) {
 }
 
 // Reads the whole of `file` through `converter` and hands each piece of
-// output to `sink`; after a zero byte it only reads on, past the holes.
-// `behind`: a file of more than one chunk goes to `sink` on a writer thread,
-// in order, all of it before this returns or raises.
+// output to `sink`; after a zero byte it only reads on, past the holes. False
+// when a read failed or the file ended before its size. `behind`: a file of
+// more than one chunk goes to `sink` on a writer thread, in order, all of it
+// before this returns.
 template <class Sink>
-void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
+bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
   behind = behind && file.Stamp().size > kChunkSize;
   const std::size_t room = (converter.OutputCapacity(kChunkSize) + 4095) / 4096 * 4096;
   const PageBuffer input(kChunkSize);
@@ -83,7 +84,7 @@ void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
   for (;;) {
     if (converter.SawZeroByte()) total = file.SkipHoles(total);
     const auto got = file.Read(input.Data(), kChunkSize);
-    if (got < 0) Raise(EReadError("Stream read error"));
+    if (got < 0) return false;
     if (got == 0) break;
     total += static_cast<std::uint64_t>(got);
     if (converter.SawZeroByte()) continue;
@@ -92,12 +93,15 @@ void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
     const char* end = converter.Convert(chunk, out);
     if (!converter.SawZeroByte()) put(out, end);
   }
-  if (total < file.Stamp().size) Raise(EReadError("Stream read error"));
+  if (total < file.Stamp().size) return false;
   if (!converter.SawZeroByte()) {
     char* out = next_slot();
     put(out, converter.Finish(out));
   }
+  return true;
 }
+
+[[noreturn]] void RaiseReadError() { Raise(EReadError("Stream read error")); }
 
 // The new content is complete at `place`, the file's old content gone.
 [[noreturn]] void RaiseKept(const std::string& place) {
@@ -115,11 +119,36 @@ std::string WriteErrorMessage(const std::string& place, int code) {
 
 }  // namespace
 
+SavePass::SavePass(platform::Background& releases) : releases_(releases) {}
+
 SavePass::~SavePass() {
+  pending_.reset();
   if (!renamed_.empty()) platform::FlushFolderOf(renamed_);
 }
 
+void SavePass::Commit(std::unique_ptr<FileRewrite> rewrite) {
+  Settle();
+  if (!syncs_) syncs_.emplace();
+  rewrite->StartSync(*syncs_);
+  pending_ = std::move(rewrite);
+}
+
+void SavePass::Settle() {
+  if (!pending_) return;
+  const auto rewrite = std::move(pending_);
+  rewrite->Commit();
+}
+
+// Twice the next file, for its lines growing by their CRs, and a margin.
+void SavePass::MakeRoomFor(const platform::InputFile& next) {
+  if (!pending_) return;
+  constexpr std::uint64_t kMargin = std::uint64_t{64} << 20;
+  const auto needed = pending_->input_.Stamp().size + 2 * next.Stamp().size + kMargin;
+  if (next.FreeSpace() < needed) Settle();
+}
+
 void SavePass::Flush() {
+  Settle();
   if (renamed_.empty()) return;
   const auto renamed = std::move(renamed_);
   renamed_.clear();
@@ -129,10 +158,18 @@ void SavePass::Flush() {
 FileRewrite::FileRewrite(const std::string& path, const platform::FileStamp& listed,
                          Conversion conversion, SavePass& pass)
     : path_(path), pass_(pass), converter_(std::move(conversion)), input_(path, listed),
-      replacement_(path, input_) {
+      replacement_(path, input_, [&pass] { pass.Settle(); }) {
+  if (!input_.IsOpen()) pass.Settle();
   CheckOpened(input_, path);
-  StreamFile(
+  pass.MakeRoomFor(input_);
+  const bool read = StreamFile(
       input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); }, true);
+  pass.Settle();
+  if (!read) RaiseReadError();
+}
+
+void FileRewrite::StartSync(platform::Background& syncs) {
+  if (replacement_.IsOpen() && !write_failed_) replacement_.StartSync(syncs);
 }
 
 void FileRewrite::Write(const char* begin, const char* end) {
@@ -163,9 +200,10 @@ TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed
   LineConverter converter({});
   platform::InputFile input(path, listed);
   CheckOpened(input, path);
-  StreamFile(
+  const bool read = StreamFile(
       input, converter,
       [&file](const char* begin, const char* end) { file.text.append(begin, end); }, false);
+  if (!read) RaiseReadError();
   file.holds_zero_byte = converter.SawZeroByte();
   if (file.holds_zero_byte) file.text.clear();
   return file;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/file_io.h"
@@ -8,33 +10,50 @@
 // Whole files through the line rules, read and written in chunks: camfix
 // holds a few megabytes of a file at a time, whatever its size.
 
-// What the rewrites of one pass share. A file that a rename put in place is
-// in its folder for good once Flush has run: once per pass, after its last
-// rename and before it reports anything that depends on it. The files they
-// replaced are closed on `releases`, which frees their blocks while the next
-// file streams.
+class FileRewrite;
+
+// What the rewrites of one pass share. A file is made durable while the next
+// file streams, and put in place before anything of that next file is
+// reported or raised: the lines and errors come in the order of one file
+// after the other. A file that a rename put in place is in its folder for
+// good once Flush has run: once per pass, after its last rename and before
+// it reports anything that depends on it. The files they replaced are closed
+// on `releases`, which frees their blocks while the next file streams.
 class SavePass {
  public:
-  explicit SavePass(platform::Background& releases) : releases_(releases) {}
-  // Flushes what an error left unflushed; that error is the one reported.
+  explicit SavePass(platform::Background& releases);
+  // Flushes what an error left unflushed, that error being the one reported;
+  // a file not yet put in place keeps its old content.
   ~SavePass();
   SavePass(const SavePass&) = delete;
   SavePass& operator=(const SavePass&) = delete;
 
+  // Puts the file in place, now or while the next file streams; raises as
+  // FileRewrite::Commit does, then or when that next file is rewritten.
+  void Commit(std::unique_ptr<FileRewrite> rewrite);
+  // Puts the file that Commit left in progress in place, raising its errors.
+  void Settle();
   // Raises EWriteError, naming the last file put in place, when the folder
-  // cannot be flushed; the files are new then.
+  // cannot be flushed; the files are new then. Settles first.
   void Flush();
 
  private:
   friend class FileRewrite;
+  // Settles first unless the volume has room for `next` beside the file in
+  // progress: the old content of that file is still on it.
+  void MakeRoomFor(const platform::InputFile& next);
+
   platform::Background& releases_;
   std::string renamed_;  // the last file a rename put in place since the flush
+  std::optional<platform::Background> syncs_;  // made durable there
+  std::unique_ptr<FileRewrite> pending_;       // being made durable
 };
 
 // A file rewritten through a conversion. The constructor reads the whole
-// file and streams the converted bytes into the file's replacement; Commit
-// puts them in the file's place. The order of the errors is that of reading
-// the whole file first and writing it afterwards.
+// file and streams the converted bytes into the file's replacement, settling
+// the pass before it returns or raises; Commit puts them in the file's place.
+// The order of the errors is that of reading the whole file first and writing
+// it afterwards.
 class FileRewrite {
  public:
   // `listed`: the file the folder listing saw under `path`. Raises
@@ -59,7 +78,9 @@ class FileRewrite {
   void Commit();
 
  private:
+  friend class SavePass;
   void Write(const char* begin, const char* end);
+  void StartSync(platform::Background& syncs);
 
   std::string path_;
   SavePass& pass_;

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,25 +72,33 @@ WRAP(int, renameat2,
 
 namespace {
 
-// The save of `path` with the fault of `row` armed: the error raised, as
-// "Class: message".
-std::string Save(const std::string& path, const Row& row) {
-  platform::FileStamp listed;
-  platform::sys::StampOf(path, listed);
+const Conversion kGerber{true, &platform::kNoLeadBytes, false, {}};
+
+// "Class: message" of what `save` raised with the fault of `row` armed.
+template <class Save>
+std::string Raised(const Row& row, Save save) {
   std::string raised;
   armed = &row;
   calls = 0;
   try {
-    platform::Background releases;
-    SavePass pass(releases);
-    FileRewrite rewrite(path, listed, {true, &platform::kNoLeadBytes, false, {}}, pass);
-    rewrite.Commit();
-    pass.Flush();
+    save();
   } catch (const Exception& error) {
     raised = std::string(error.ClassName()) + ": " + error.Message();
   }
   armed = nullptr;
   return raised;
+}
+
+// The save of `path` with the fault of `row` armed.
+std::string Save(const std::string& path, const Row& row) {
+  platform::FileStamp listed;
+  platform::sys::StampOf(path, listed);
+  return Raised(row, [&] {
+    platform::Background releases;
+    SavePass pass(releases);
+    pass.Commit(std::make_unique<FileRewrite>(path, listed, kGerber, pass));
+    pass.Flush();
+  });
 }
 
 std::string Replaced(std::string text, const std::string& field, const std::string& by) {
@@ -207,6 +216,90 @@ const Row kRows[] = {
 // clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two files in one pass: the first is made durable while the second streams,
+// and whatever the first raises comes before anything of the second.
+struct PairRow {
+  const char* name;
+  Row fault;
+  bool second_changed = false;  // listed before another program replaced it
+  bool first_in_place = false;   // a second link: a staged copy with a name
+  bool second_in_place = false;  // the same; the first file is settled before it is made
+  const char* raised = "";       // {first}, {second}: their full paths
+  bool first_new = false;
+  bool second_new = false;
+  bool killed = false;  // by the SIGTERM the fault raised
+};
+void PrintTo(const PairRow& row, std::ostream* out) { *out << row.name; }
+
+class SavePair : public ::testing::TestWithParam<PairRow> {};
+
+TEST_P(SavePair, ReportsInFileOrder) {
+  const PairRow& row = GetParam();
+  const std::string old_text = "%FSDAX24Y24*%\nX0Y0D01*\n";
+  const std::string new_text = "%FSLAX24Y24*%\r\nX0Y0D01*\r\n";
+  ScratchFolder folder;
+  folder.Write("a.gtl", old_text);
+  folder.Write("b.gtl", old_text);
+  if (row.first_in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
+  if (row.second_in_place) link((folder / "b.gtl").c_str(), (folder / "b.keep").c_str());
+  platform::FileStamp listed[2];
+  platform::sys::StampOf(folder / "a.gtl", listed[0]);
+  platform::sys::StampOf(folder / (row.second_changed ? "a.gtl" : "b.gtl"), listed[1]);
+  std::string first_once_second_read;
+  const auto save = [&] {
+    platform::Background releases;
+    SavePass pass(releases);
+    pass.Commit(std::make_unique<FileRewrite>(folder / "a.gtl", listed[0], kGerber, pass));
+    auto second = std::make_unique<FileRewrite>(folder / "b.gtl", listed[1], kGerber, pass);
+    first_once_second_read = folder.Read("a.gtl");
+    pass.Commit(std::move(second));
+    pass.Flush();
+  };
+  if (row.killed) {
+    EXPECT_EXIT(Raised(row.fault, save), testing::KilledBySignal(SIGTERM), "");
+  } else {
+    EXPECT_EQ(Raised(row.fault, save),
+              Replaced(Replaced(row.raised, "{first}", folder / "a.gtl"), "{second}",
+                       folder / "b.gtl"));
+    if (*row.raised == '\0') {
+      EXPECT_EQ(first_once_second_read, new_text);
+    }
+  }
+  EXPECT_EQ(folder.Read("a.gtl"), row.first_new ? new_text : old_text);
+  EXPECT_EQ(folder.Read("b.gtl"), row.second_new ? new_text : old_text);
+  EXPECT_EQ(Names(folder.Path()), std::string("a.gtl ") + (row.first_in_place ? "a.keep " : "") +
+                                      "b.gtl " + (row.second_in_place ? "b.keep " : ""));
+  EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
+}
+
+const char* const kFirstFsyncFails =
+    "EWriteError: Stream write error in \"{first}\". Input/output error";
+const Row kNoFault{.name = "", .call = Call::read, .nth = 0};
+const Row kFirstFsync{.name = "", .call = Call::fsync, .error = EIO};
+
+// clang-format off
+const PairRow kPairRows[] = {
+    {.name = "BothNew", .fault = kNoFault, .first_new = true, .second_new = true},
+    {.name = "SecondInPlace", .fault = kNoFault, .second_in_place = true, .first_new = true,
+     .second_new = true},
+    {.name = "SecondChanged", .fault = kNoFault, .second_changed = true,
+     .raised = "EFCreateError: Cannot create file \"{second}\". It was changed by another program "
+               "meanwhile", .first_new = true},
+    {.name = "FirstFsyncFails", .fault = kFirstFsync, .raised = kFirstFsyncFails},
+    {.name = "FirstFailsBeforeSecondChanged", .fault = kFirstFsync, .second_changed = true,
+     .raised = kFirstFsyncFails},
+    {.name = "FirstFailsBeforeSecondIsStaged", .fault = kFirstFsync, .second_in_place = true,
+     .raised = kFirstFsyncFails},
+    // The second write is the second staged copy's: the interruption removes it.
+    {.name = "SignalWhileSecondIsStaged",
+     .fault = {.name = "", .call = Call::write, .nth = 2, .before = Terminate},
+     .first_in_place = true, .second_in_place = true, .first_new = true, .killed = true},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Rows, SavePair, testing::ValuesIn(kPairRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
