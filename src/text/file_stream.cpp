@@ -53,6 +53,9 @@ void CheckOpened(const platform::InputFile& file, const std::string& path) {
   Raise(EFOpenError(FileErrorMessage("Cannot open file", path, file.OpenError())));
 }
 
+// A file that goes to its replacement on a writer thread.
+bool IsLarge(const platform::InputFile& file) { return file.Stamp().size > kChunkSize; }
+
 // Reads the whole of `file` through `converter` and hands each piece of
 // output to `sink`; after a zero byte it only reads on, past the holes. False
 // when a read failed or the file ended before its size. `behind`: a file of
@@ -60,7 +63,7 @@ void CheckOpened(const platform::InputFile& file, const std::string& path) {
 // before this returns.
 template <class Sink>
 bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
-  behind = behind && file.Stamp().size > kChunkSize;
+  behind = behind && IsLarge(file);
   const std::size_t room = (converter.OutputCapacity(kChunkSize) + 4095) / 4096 * 4096;
   const PageBuffer input(kChunkSize);
   auto output = behind ? PageBuffer(room * kSlots, std::nothrow) : PageBuffer(room);
@@ -126,8 +129,12 @@ SavePass::~SavePass() {
   if (!renamed_.empty()) platform::FlushFolderOf(renamed_);
 }
 
+// A large file's writeback runs behind its writer, so its flush has little
+// left to do; beside the next file's writes it only makes both wait longer
+// where the disk's cache flush writes out everything pending.
 void SavePass::Commit(std::unique_ptr<FileRewrite> rewrite) {
   Settle();
+  if (IsLarge(rewrite->input_)) return rewrite->Commit();
   if (!syncs_) syncs_.emplace();
   rewrite->StartSync(*syncs_);
   pending_ = std::move(rewrite);

@@ -12,10 +12,10 @@
 
 class FileRewrite;
 
-// What the rewrites of one pass share. A file is made durable while the next
-// file streams, and put in place before anything of that next file is
-// reported or raised: the lines and errors come in the order of one file
-// after the other. A file that a rename put in place is in its folder for
+// What the rewrites of one pass share. A file of up to a chunk is made
+// durable while the next file streams, and put in place before anything of
+// that next file is reported or raised: the lines and errors come in the
+// order of one file after the other. A file that a rename put in place is in its folder for
 // good once Flush has run: once per pass, after its last rename and before
 // it reports anything that depends on it. The files they replaced are closed
 // on `releases`, which frees their blocks while the next file streams.
