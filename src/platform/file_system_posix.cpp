@@ -292,9 +292,9 @@ ErrorCode PlanReplacement(NativeHandle original, const std::string& path, Replac
   return 0;
 }
 
+// open's -1 is kInvalidHandle.
 NativeHandle CreateUnnamed(const std::string& path) {
-  const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  return fd >= 0 ? fd : kInvalidHandle;
+  return open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
