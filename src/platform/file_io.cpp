@@ -56,7 +56,9 @@ FileReplacement::FileReplacement(const std::string& path, const InputFile& origi
   if (IsOpen()) return;
   before_naming();
   temp_ = sys::CreateTemporary(path, how, temp_name_, error_);
-  if (!IsOpen()) failed_place_ = std::exchange(temp_name_, {});
+  if (IsOpen()) return;
+  failed_place_ = std::exchange(temp_name_, {});
+  RemoveOnInterruption({});
 }
 
 FileReplacement::~FileReplacement() {
@@ -64,10 +66,13 @@ FileReplacement::~FileReplacement() {
   Discard();
 }
 
+// The name an interruption removes is this file's while it has one; else it
+// may be that of the file before, still being committed.
 void FileReplacement::Discard() {
   if (IsOpen()) sys::CloseFile(temp_);
   temp_ = kInvalidHandle;
-  if (!temp_name_.empty()) sys::RemoveFile(temp_name_);
+  if (temp_name_.empty()) return;
+  sys::RemoveFile(temp_name_);
   temp_name_.clear();
   RemoveOnInterruption({});
 }

@@ -84,6 +84,8 @@ class FileReplacement {
   // it (else kChangedMeanwhile). 0 on success. A rename is durable once
   // FlushFolderOf(path) has run.
   ErrorCode Commit();
+  // Whether the new content goes over the file's own bytes (so far).
+  bool InPlace() const { return in_place_; }
   // Whether the commit put a new file in the place of the old one.
   bool Renamed() const { return renamed_; }
 

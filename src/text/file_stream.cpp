@@ -57,12 +57,12 @@ void CheckOpened(const platform::InputFile& file, const std::string& path) {
 bool IsLarge(const platform::InputFile& file) { return file.Stamp().size > kChunkSize; }
 
 // Reads the whole of `file` through `converter` and hands each piece of
-// output to `sink`; after a zero byte it only reads on, past the holes. False
-// when a read failed or the file ended before its size. `behind`: a file of
+// output to `sink`; after a zero byte it only reads on, past the holes.
+// `behind`: a file of
 // more than one chunk goes to `sink` on a writer thread, in order, all of it
-// before this returns.
+// before this returns or raises.
 template <class Sink>
-bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
+void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
   behind = behind && IsLarge(file);
   const std::size_t room = (converter.OutputCapacity(kChunkSize) + 4095) / 4096 * 4096;
   const PageBuffer input(kChunkSize);
@@ -87,7 +87,7 @@ bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
   for (;;) {
     if (converter.SawZeroByte()) total = file.SkipHoles(total);
     const auto got = file.Read(input.Data(), kChunkSize);
-    if (got < 0) return false;
+    if (got < 0) Raise(EReadError("Stream read error"));
     if (got == 0) break;
     total += static_cast<std::uint64_t>(got);
     if (converter.SawZeroByte()) continue;
@@ -96,15 +96,12 @@ bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
     const char* end = converter.Convert(chunk, out);
     if (!converter.SawZeroByte()) put(out, end);
   }
-  if (total < file.Stamp().size) return false;
+  if (total < file.Stamp().size) Raise(EReadError("Stream read error"));
   if (!converter.SawZeroByte()) {
     char* out = next_slot();
     put(out, converter.Finish(out));
   }
-  return true;
 }
-
-[[noreturn]] void RaiseReadError() { Raise(EReadError("Stream read error")); }
 
 // The new content is complete at `place`, the file's old content gone.
 [[noreturn]] void RaiseKept(const std::string& place) {
@@ -131,10 +128,12 @@ SavePass::~SavePass() {
 
 // A large file's writeback runs behind its writer, so its flush has little
 // left to do; beside the next file's writes it only makes both wait longer
-// where the disk's cache flush writes out everything pending.
+// where the disk's cache flush writes out everything pending. A file
+// rewritten in place changes under its other names, which the next file may
+// be.
 void SavePass::Commit(std::unique_ptr<FileRewrite> rewrite) {
   Settle();
-  if (IsLarge(rewrite->input_)) return rewrite->Commit();
+  if (IsLarge(rewrite->input_) || rewrite->replacement_.InPlace()) return rewrite->Commit();
   if (!syncs_) syncs_.emplace();
   rewrite->StartSync(*syncs_);
   pending_ = std::move(rewrite);
@@ -146,12 +145,14 @@ void SavePass::Settle() {
   rewrite->Commit();
 }
 
-// Twice the next file, for its lines growing by their CRs, and a margin.
-void SavePass::MakeRoomFor(const platform::InputFile& next) {
+// The most the next file's conversion can write (every byte a line end, and
+// the second line), and a margin.
+void SavePass::MakeRoomFor(const FileRewrite& next) {
   if (!pending_) return;
   constexpr std::uint64_t kMargin = std::uint64_t{64} << 20;
-  const auto needed = pending_->input_.Stamp().size + 2 * next.Stamp().size + kMargin;
-  if (next.FreeSpace() < needed) Settle();
+  const auto size = next.input_.Stamp().size;
+  const auto needed = pending_->input_.Stamp().size + next.converter_.OutputCapacity(size) + kMargin;
+  if (next.input_.FreeSpace() < needed) Settle();
 }
 
 void SavePass::Flush() {
@@ -162,17 +163,19 @@ void SavePass::Flush() {
   if (platform::FlushFolderOf(renamed) != 0) RaiseKept(renamed);
 }
 
+// Whatever ends the construction, out of memory too, the previous file is
+// put in place first, and an error of its own comes before this file's.
 FileRewrite::FileRewrite(const std::string& path, const platform::FileStamp& listed,
-                         Conversion conversion, SavePass& pass)
+                         Conversion conversion, SavePass& pass) try
     : path_(path), pass_(pass), converter_(std::move(conversion)), input_(path, listed),
       replacement_(path, input_, [&pass] { pass.Settle(); }) {
-  if (!input_.IsOpen()) pass.Settle();
   CheckOpened(input_, path);
-  pass.MakeRoomFor(input_);
-  const bool read = StreamFile(
+  pass.MakeRoomFor(*this);
+  StreamFile(
       input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); }, true);
   pass.Settle();
-  if (!read) RaiseReadError();
+} catch (...) {
+  pass.Settle();
 }
 
 void FileRewrite::StartSync(platform::Background& syncs) {
@@ -207,10 +210,9 @@ TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed
   LineConverter converter({});
   platform::InputFile input(path, listed);
   CheckOpened(input, path);
-  const bool read = StreamFile(
+  StreamFile(
       input, converter,
       [&file](const char* begin, const char* end) { file.text.append(begin, end); }, false);
-  if (!read) RaiseReadError();
   file.holds_zero_byte = converter.SawZeroByte();
   if (file.holds_zero_byte) file.text.clear();
   return file;

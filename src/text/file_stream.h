@@ -41,7 +41,7 @@ class SavePass {
   friend class FileRewrite;
   // Settles first unless the volume has room for `next` beside the file in
   // progress: the old content of that file is still on it.
-  void MakeRoomFor(const platform::InputFile& next);
+  void MakeRoomFor(const FileRewrite& next);
 
   platform::Background& releases_;
   std::string renamed_;  // the last file a rename put in place since the flush
