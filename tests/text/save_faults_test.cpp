@@ -4,9 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,17 +84,6 @@ std::string Replaced(std::string text, const std::string& field, const std::stri
   return at == std::string::npos ? text : text.replace(at, field.size(), by);
 }
 
-// Every name in `folder`, dot-files included, or those that begin with `prefix`.
-std::string Names(const std::string& folder, const std::string& prefix = "") {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.insert(entry.path().filename().string());
-  }
-  std::string all;
-  for (const auto& name : names) all += name.starts_with(prefix) ? name + " " : "";
-  return all;
-}
-
 // The save of a.gtl (then b.gtl) in one pass with the fault of `row` armed.
 // The file is larger than one read and one block of the overwrite, so that a
 // fault can strike half-way. Of a pair, the first is made durable while the
@@ -155,11 +142,11 @@ void Check(const Row& row) {
   if (row.pair) {
     EXPECT_EQ(folder.Read("b.gtl"), expected[static_cast<int>(row.second_after)]);
   }
-  EXPECT_EQ(Names(folder.Path()), std::string(row.after == After::kKeptAside ? staged + " " : "") +
-                                      "a.gtl " + (row.in_place ? "a.keep " : "") +
-                                      (row.pair ? "b.gtl " : "") +
-                                      (row.second_in_place ? "b.keep " : ""));
-  EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
+  EXPECT_EQ(RegularFiles(folder.Path()),
+            std::string(row.after == After::kKeptAside ? staged + " " : "") + "a.gtl " +
+                (row.in_place ? "a.keep " : "") + (row.pair ? "b.gtl " : "") +
+                (row.second_in_place ? "b.keep " : ""));
+  EXPECT_EQ(StagedFiles(getpid()), "");
 }
 
 class SaveFault : public ::testing::TestWithParam<Row> {};
