@@ -157,10 +157,11 @@ void RepairLargeGerber(std::uint64_t blocks, long address_space_limit) {
   }
   const auto before = fs::file_size(folder / "big.gtl");
   malloc_trim(0);  // camfix starts as a copy of this process: its peak counts the copy
-  const auto result = RunCamfix({.folder = folder.Path(),
-                                 .input = "\n\n",
-                                 .address_space_limit = address_space_limit,
-                                 .seconds = 900});
+  const auto result = CamfixProcess({.folder = folder.Path(),
+                                     .input = "\n\n",
+                                     .address_space_limit = address_space_limit,
+                                     .seconds = 900})
+                          .Finish();
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, Repaired(GerberLines("big.gtl", static_cast<long>(before))));
   const std::uint64_t lines = 1 + blocks * (block.size() / line.size());
@@ -194,7 +195,7 @@ TEST(Repair, SparseFileOfZerosIsLeftAloneWithoutReadingItsHoles) {
   ScratchFolder folder;
   folder.Write("zeros.gtl", "");
   fs::resize_file(folder / "zeros.gtl", std::uintmax_t{1} << 40);
-  EXPECT_EQ(RunCamfix({.folder = folder.Path(), .input = "\n\n"}).out,
+  EXPECT_EQ(CamfixProcess({.folder = folder.Path(), .input = "\n\n"}).Finish().out,
             Repaired("File name = zeros.gtl\r\nFile size = 1099511627776\r\n"
                      "not a text file, left unchanged: zeros.gtl\r\n"));
 }

@@ -183,5 +183,3 @@ RunResult CamfixProcess::Finish() {
   result_.err = outputs_.Read("err");
   return result_;
 }
-
-RunResult RunCamfix(const RunOptions& options) { return CamfixProcess(options).Finish(); }
