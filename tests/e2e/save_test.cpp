@@ -21,12 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string BigGerber() {
-  std::string text = "%FSDAX24Y24*%\n";
-  while (text.size() < (std::size_t{64} << 20)) text += "X012345Y067890D01*\n";
-  return text;
-}
-
 // Owners, links and signals are the Linux build's; other owners need root.
 class Save : public ::testing::TestWithParam<Row> {
  protected:
@@ -111,10 +105,11 @@ void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
 // whole, and nothing is left, beside it or staged. (The unit fault rows
 // Signal* prove the holds while staging and renaming.)
 TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
-  const auto big = BigGerber();
-  std::string repaired;
-  for (const char byte : big) repaired += byte == '\n' ? "\r\n" : std::string(1, byte);
-  repaired.replace(0, 4, "%FSL");
+  std::string big = "%FSDAX24Y24*%\n", repaired = "%FSLAX24Y24*%\r\n";
+  while (big.size() < (std::size_t{64} << 20)) {
+    big += "X012345Y067890D01*\n";
+    repaired += "X012345Y067890D01*\r\n";
+  }
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would leave one in the folder
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
