@@ -40,24 +40,16 @@ void Limit(int resource, long bytes) {
   if (bytes > 0) setrlimit(resource, &limit);
 }
 
-// What the child is started with, made before the fork. Camfix gets its three
-// standard handles and no other descriptor.
-struct ChildSetup {
-  std::vector<char*> argv;  // the command, ended by a null pointer
-  int input = -1;           // the input pipe's or the terminal's end
-  int output = -1;          // a pipe's write end or the terminal, when not a file
-};
-
-// Sets up the child's standard handles as `options` asks, then runs camfix.
-// It never throws or returns: a failure ends the child with a code.
-[[noreturn]] void RunChild(const RunOptions& options, const ChildSetup& setup,
-                           const std::string& out_file, const std::string& err_file) {
+// Sets up the child's standard handles as `options` asks (`input`, `out`: a
+// pipe's end or the terminal, `out` -1 for none), then runs `argv` with no
+// other descriptor. It never throws or returns: a failure ends it with a code.
+[[noreturn]] void RunChild(const RunOptions& options, const std::vector<char*>& argv, int input,
+                           int out, const std::string& out_file, const std::string& err_file) {
   if (chdir(options.folder.c_str()) != 0) _exit(120);
-  int out = setup.output;
   if (options.output == Output::kFile) out = open(out_file.c_str(), O_WRONLY | O_CLOEXEC);
   if (options.output == Output::kNull) out = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (dup2(open(err_file.c_str(), O_WRONLY | O_CLOEXEC), STDERR_FILENO) < 0 ||
-      dup2(setup.input, STDIN_FILENO) < 0 || (out >= 0 && dup2(out, STDOUT_FILENO) < 0)) {
+      dup2(input, STDIN_FILENO) < 0 || (out >= 0 && dup2(out, STDOUT_FILENO) < 0)) {
     _exit(121);
   }
   if (out < 0) close(STDOUT_FILENO);
@@ -71,7 +63,7 @@ struct ChildSetup {
   }
   Limit(RLIMIT_FSIZE, options.file_size_limit);
   Limit(RLIMIT_AS, options.address_space_limit);
-  execvp(setup.argv[0], setup.argv.data());
+  execvp(argv[0], argv.data());
   _exit(127);
 }
 
@@ -92,15 +84,14 @@ std::string CamfixBinary() {
 }
 
 CamfixProcess::CamfixProcess(const RunOptions& options) : seconds_(options.seconds) {
-  outputs_.Write("out", "");
-  outputs_.Write("err", "");
+  for (const char* name : {"out", "err"}) outputs_.Write(name, "");
   for (const char* name : {"", "/out", "/err"}) chmod((outputs_.Path() + name).c_str(), 0777);
   std::vector<std::string> command = {CamfixBinary()};
   if (command[0].ends_with(".exe")) command.insert(command.begin(), "wine");
   command.insert(command.end(), options.arguments.begin(), options.arguments.end());
-  ChildSetup setup;
-  for (auto& word : command) setup.argv.push_back(word.data());
-  setup.argv.push_back(nullptr);
+  std::vector<char*> argv;  // ended by a null pointer
+  for (auto& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
 
   int ends[2];
   Check(pipe2(ends, O_CLOEXEC) == 0, "pipe");
@@ -113,11 +104,12 @@ CamfixProcess::CamfixProcess(const RunOptions& options) : seconds_(options.secon
     Check(openpty(&terminal_, &terminal, nullptr, nullptr, nullptr) == 0, "openpty");
     MakeConsoleLike(terminal);
   }
-  setup.input = terminal >= 0 ? terminal : ends[0];
-  setup.output = terminal >= 0 ? terminal : output[1];
   pid_ = fork();
   Check(pid_ >= 0, "fork");
-  if (pid_ == 0) RunChild(options, setup, outputs_ / "out", outputs_ / "err");
+  if (pid_ == 0) {
+    RunChild(options, argv, terminal >= 0 ? terminal : ends[0],
+             terminal >= 0 ? terminal : output[1], outputs_ / "out", outputs_ / "err");
+  }
   for (int fd : {ends[0], terminal, output[1]}) {
     if (fd >= 0) close(fd);
   }
@@ -191,5 +183,3 @@ RunResult CamfixProcess::Finish() {
   result_.err = outputs_.Read("err");
   return result_;
 }
-
-RunResult RunCamfix(const RunOptions& options) { return CamfixProcess(options).Finish(); }

@@ -61,10 +61,7 @@ class CamfixProcess {
   pid_t pid_ = -1;
   int seconds_ = 30;
   int input_ = -1;
-  int terminal_ = -1;  // the terminal's other side, when there is one
+  int terminal_ = -1;      // the terminal's other side, when there is one
   ScratchFolder outputs_;  // standard output and error, when files
   RunResult result_;
 };
-
-// Runs to the end with options' input.
-RunResult RunCamfix(const RunOptions& options);

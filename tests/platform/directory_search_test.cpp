@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/directory_search.h"
 #include "support/scratch_folder.h"
@@ -32,15 +30,13 @@ std::string Matches(const std::string& pattern) {
 
 TEST(DirectorySearch, SelectsByPatternIgnoringCaseInNameOrder) {
   ScratchFolder folder;
-  for (const char* name :
-       {"board.gtl", "BOARD.GBL", "board.gbr.bak", "x.g", "notes.g.txt", "gerber.bat", "board.inf",
-        "Board.INF", "a.b.inf", "board.inf.bak", "board.drl", "x.g.drl", ".hidden.drl", "drl"}) {
+  for (const char* name : {"board.gtl", "BOARD.GBL", "board.gbr.bak", "x.g", "notes.g.txt",
+                           "gerber.bat", "board.inf", "Board.INF", "a.b.inf", "board.inf.bak",
+                           "board.drl", "x.g.drl", ".hidden.drl", "drl", "huge.gtl"}) {
     folder.Write(name, "");
   }
   mkdir((folder / "old.gbr").c_str(), 0755);
-  const int fd = open((folder / "huge.gtl").c_str(), O_CREAT | O_WRONLY, 0644);
-  ASSERT_EQ(ftruncate(fd, 3000000000), 0);
-  close(fd);
+  std::filesystem::resize_file(folder / "huge.gtl", 3000000000);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(folder.Path());
   EXPECT_EQ(

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 #include <stdlib.h>
 
@@ -28,4 +29,16 @@ std::string ScratchFolder::Read(const std::string& name) const {
   std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
   in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return bytes;
+}
+
+std::string RegularFiles(const std::string& folder, const std::string& prefix) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const auto name = entry.path().filename().string();
+    if (entry.is_regular_file() && !entry.is_symlink() && name.starts_with(prefix))
+      names.insert(name);
+  }
+  std::string listing;
+  for (const auto& name : names) listing += name + " ";
+  return listing;
 }

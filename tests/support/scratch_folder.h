@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unistd.h>
 
 // A fresh folder under /tmp, removed with everything in it at the end.
 class ScratchFolder {
@@ -18,3 +19,13 @@ class ScratchFolder {
  private:
   std::string path_;
 };
+
+// The regular files of `folder` (dot-files included) whose names begin with
+// `prefix`, sorted, each followed by a blank.
+std::string RegularFiles(const std::string& folder, const std::string& prefix = "");
+
+// What the process `pid` (camfix, or this one) staged in /var/tmp and left
+// there; other tests, in parallel, stage files of their own meanwhile.
+inline std::string StagedFiles(pid_t pid) {
+  return RegularFiles("/var/tmp", "camfix-" + std::to_string(pid) + "-");
+}

@@ -4,9 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,15 +26,21 @@ enum class After { kOld, kEmptied, kKeptAside, kNew, kAppended, kChanged };
 
 struct Row {
   const char* name;
-  Call call;
-  int nth = 1;    // its nth call, those on the console (descriptors 0-2) not counted
+  Call call = Call::read;
+  int nth = 1;    // its nth call, those on the console (descriptors 0-2) not counted; 0: none
   int error = 0;  // what it fails with; 0: it goes through after `before`
   void (*before)(int fd) = nullptr;
-  bool in_place = false;    // a second link makes the save overwrite the file
-  const char* raised = "";  // {file}: the file's full path, {staged}: the staged copy's
+  bool in_place = false;  // a second link makes the save overwrite the file
+  // {file}: the file's full path, {staged}: the staged copy's, {second}: b.gtl's
+  const char* raised = "";
   After after = After::kOld;
   bool killed = false;  // the process ends by the SIGTERM that `before` raised
-  int lines = 60'000;   // of the file
+  int lines = 60'000;   // of the file (and of b.gtl)
+  // SavePair rows: b.gtl follows a.gtl in the same pass.
+  bool pair = false;
+  bool second_in_place = false;  // the first file is settled before it is made
+  bool second_changed = false;   // listed before another program replaced it
+  After second_after = After::kOld;
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
@@ -64,7 +68,8 @@ WRAP(ssize_t, read, (int fd, void* data, size_t count), fd, data, count)
 WRAP(ssize_t, write, (int fd, const void* data, size_t count), fd, data, count)
 WRAP(ssize_t, pwrite, (int fd, const void* data, size_t count, off_t at), fd, data, count, at)
 WRAP(int, fsync, (int fd), fd)
-WRAP(int, sync_file_range, (int fd, off64_t at, off64_t count, unsigned flags), fd, at, count, flags)
+WRAP(int, sync_file_range, (int fd, off64_t at, off64_t count, unsigned flags), fd, at, count,
+     flags)
 WRAP(int, renameat2,
      (int from_folder, const char* from, int to_folder, const char* to, unsigned flags),
      from_folder, from, to_folder, to, flags)
@@ -74,55 +79,17 @@ namespace {
 
 const Conversion kGerber{true, &platform::kNoLeadBytes, false, {}};
 
-// "Class: message" of what `save` raised with the fault of `row` armed.
-template <class Save>
-std::string Raised(const Row& row, Save save) {
-  std::string raised;
-  armed = &row;
-  calls = 0;
-  try {
-    save();
-  } catch (const Exception& error) {
-    raised = std::string(error.ClassName()) + ": " + error.Message();
-  }
-  armed = nullptr;
-  return raised;
-}
-
-// The save of `path` with the fault of `row` armed.
-std::string Save(const std::string& path, const Row& row) {
-  platform::FileStamp listed;
-  platform::sys::StampOf(path, listed);
-  return Raised(row, [&] {
-    platform::Background releases;
-    SavePass pass(releases);
-    pass.Commit(std::make_unique<FileRewrite>(path, listed, kGerber, pass));
-    pass.Flush();
-  });
-}
-
 std::string Replaced(std::string text, const std::string& field, const std::string& by) {
   const auto at = text.find(field);
   return at == std::string::npos ? text : text.replace(at, field.size(), by);
 }
 
-// Every name in `folder`, dot-files included, or those that begin with `prefix`.
-std::string Names(const std::string& folder, const std::string& prefix = "") {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.insert(entry.path().filename().string());
-  }
-  std::string all;
-  for (const auto& name : names) all += name.starts_with(prefix) ? name + " " : "";
-  return all;
-}
-
-class SaveFault : public ::testing::TestWithParam<Row> {};
-
+// The save of a.gtl (then b.gtl) in one pass with the fault of `row` armed.
 // The file is larger than one read and one block of the overwrite, so that a
-// fault can strike half-way.
-TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
-  const Row& row = GetParam();
+// fault can strike half-way. Of a pair, the first is made durable while the
+// second streams, and whatever the first raises comes before anything of the
+// second.
+void Check(const Row& row) {
   std::string old_text = "%FSDAX24Y24*%\n";
   std::string new_text = "%FSLAX24Y24*%\r\n";
   for (int line = 0; line < row.lines; ++line) {
@@ -131,23 +98,61 @@ TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) {
   }
   ScratchFolder folder;
   folder.Write("a.gtl", old_text);
+  if (row.pair) folder.Write("b.gtl", old_text);
   if (row.in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
+  if (row.second_in_place) link((folder / "b.gtl").c_str(), (folder / "b.keep").c_str());
+  platform::FileStamp listed[2];
+  platform::sys::StampOf(folder / "a.gtl", listed[0]);
+  platform::sys::StampOf(folder / (row.second_changed ? "a.gtl" : "b.gtl"), listed[1]);
+  std::string first_once_second_read, raised;
+  const auto save = [&] {
+    armed = &row;
+    calls = 0;
+    try {
+      platform::Background releases;
+      SavePass pass(releases);
+      pass.Commit(std::make_unique<FileRewrite>(folder / "a.gtl", listed[0], kGerber, pass));
+      if (row.pair) {
+        auto second = std::make_unique<FileRewrite>(folder / "b.gtl", listed[1], kGerber, pass);
+        first_once_second_read = folder.Read("a.gtl");
+        pass.Commit(std::move(second));
+      }
+      pass.Flush();
+    } catch (const Exception& error) {
+      raised = std::string(error.ClassName()) + ": " + error.Message();
+    }
+    armed = nullptr;
+  };
   const auto staged = ".camfix-" + std::to_string(getpid()) + "-a.gtl";
   if (row.killed) {
-    EXPECT_EXIT(Save(folder / "a.gtl", row), testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EXIT(save(), testing::KilledBySignal(SIGTERM), "");
   } else {
-    EXPECT_EQ(
-        Save(folder / "a.gtl", row),
-        Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"), "{staged}", folder / staged));
+    save();
+    EXPECT_EQ(raised, Replaced(Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"),
+                                        "{staged}", folder / staged),
+                               "{second}", folder / "b.gtl"));
+    if (row.pair && raised.empty()) {
+      EXPECT_EQ(first_once_second_read, new_text);
+    }
   }
-  const std::string expected[] = {old_text, "", new_text, new_text, old_text + "G04*\n",
-                                  old_text.substr(0, 14) + "G04*\n" + old_text.substr(19)};
+  const std::string changed = old_text.substr(0, 14) + "G04*\n" + old_text.substr(19);
+  const std::string expected[] = {old_text, "", new_text, new_text, old_text + "G04*\n", changed};
   EXPECT_TRUE(folder.Read(row.after == After::kKeptAside ? staged : "a.gtl") ==
               expected[static_cast<int>(row.after)]);
-  EXPECT_EQ(Names(folder.Path()), std::string(row.after == After::kKeptAside ? staged + " " : "") +
-                                      (row.in_place ? "a.gtl a.keep " : "a.gtl "));
-  EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
+  if (row.pair) {
+    EXPECT_EQ(folder.Read("b.gtl"), expected[static_cast<int>(row.second_after)]);
+  }
+  EXPECT_EQ(RegularFiles(folder.Path()),
+            std::string(row.after == After::kKeptAside ? staged + " " : "") + "a.gtl " +
+                (row.in_place ? "a.keep " : "") + (row.pair ? "b.gtl " : "") +
+                (row.second_in_place ? "b.keep " : ""));
+  EXPECT_EQ(StagedFiles(getpid()), "");
 }
+
+class SaveFault : public ::testing::TestWithParam<Row> {};
+TEST_P(SaveFault, EndsWithItsErrorAndLeavesNoFileBehind) { Check(GetParam()); }
+class SavePair : public ::testing::TestWithParam<Row> {};
+TEST_P(SavePair, ReportsInFileOrder) { Check(GetParam()); }
 
 void Shrink(int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }
 // To the process, not the calling thread: a writer thread holds it back.
@@ -174,6 +179,8 @@ const char* const kKept =
 const char* const kChanged =
     "EFCreateError: Cannot create file \"{file}\". It was changed by another program meanwhile";
 
+const char* const kFsyncFails = "EWriteError: Stream write error in \"{file}\". Input/output error";
+
 // clang-format off
 const Row kRows[] = {
     // The read that would find the end fails: no later check notices it.
@@ -189,8 +196,7 @@ const Row kRows[] = {
      .raised = "EWriteError: Stream write error"},
     {.name = "WriteErrorInPlace", .call = Call::write, .nth = 2, .error = ENOSPC, .in_place = true,
      .raised = "EWriteError: Stream write error in \"{staged}\". No space left on device"},
-    {.name = "FsyncFails", .call = Call::fsync, .error = EIO,
-     .raised = "EWriteError: Stream write error in \"{file}\". Input/output error"},
+    {.name = "FsyncFails", .call = Call::fsync, .error = EIO, .raised = kFsyncFails},
     // The staged copy's, its folder's, then the file's own after the overwrite.
     {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
      .raised = kKept, .after = After::kKeptAside},
@@ -213,93 +219,30 @@ const Row kRows[] = {
     {.name = "SignalDuringTheOverwrite", .call = Call::pwrite, .before = Terminate,
      .in_place = true, .after = After::kNew, .killed = true},
 };
-// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// Two files in one pass: the first is made durable while the second streams,
-// and whatever the first raises comes before anything of the second.
-struct PairRow {
-  const char* name;
-  Row fault;
-  bool second_changed = false;  // listed before another program replaced it
-  bool first_in_place = false;   // a second link: a staged copy with a name
-  bool second_in_place = false;  // the same; the first file is settled before it is made
-  const char* raised = "";       // {first}, {second}: their full paths
-  bool first_new = false;
-  bool second_new = false;
-  bool killed = false;  // by the SIGTERM the fault raised
-};
-void PrintTo(const PairRow& row, std::ostream* out) { *out << row.name; }
-
-class SavePair : public ::testing::TestWithParam<PairRow> {};
-
-TEST_P(SavePair, ReportsInFileOrder) {
-  const PairRow& row = GetParam();
-  const std::string old_text = "%FSDAX24Y24*%\nX0Y0D01*\n";
-  const std::string new_text = "%FSLAX24Y24*%\r\nX0Y0D01*\r\n";
-  ScratchFolder folder;
-  folder.Write("a.gtl", old_text);
-  folder.Write("b.gtl", old_text);
-  if (row.first_in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
-  if (row.second_in_place) link((folder / "b.gtl").c_str(), (folder / "b.keep").c_str());
-  platform::FileStamp listed[2];
-  platform::sys::StampOf(folder / "a.gtl", listed[0]);
-  platform::sys::StampOf(folder / (row.second_changed ? "a.gtl" : "b.gtl"), listed[1]);
-  std::string first_once_second_read;
-  const auto save = [&] {
-    platform::Background releases;
-    SavePass pass(releases);
-    pass.Commit(std::make_unique<FileRewrite>(folder / "a.gtl", listed[0], kGerber, pass));
-    auto second = std::make_unique<FileRewrite>(folder / "b.gtl", listed[1], kGerber, pass);
-    first_once_second_read = folder.Read("a.gtl");
-    pass.Commit(std::move(second));
-    pass.Flush();
-  };
-  if (row.killed) {
-    EXPECT_EXIT(Raised(row.fault, save), testing::KilledBySignal(SIGTERM), "");
-  } else {
-    EXPECT_EQ(Raised(row.fault, save),
-              Replaced(Replaced(row.raised, "{first}", folder / "a.gtl"), "{second}",
-                       folder / "b.gtl"));
-    if (*row.raised == '\0') {
-      EXPECT_EQ(first_once_second_read, new_text);
-    }
-  }
-  EXPECT_EQ(folder.Read("a.gtl"), row.first_new ? new_text : old_text);
-  EXPECT_EQ(folder.Read("b.gtl"), row.second_new ? new_text : old_text);
-  EXPECT_EQ(Names(folder.Path()), std::string("a.gtl ") + (row.first_in_place ? "a.keep " : "") +
-                                      "b.gtl " + (row.second_in_place ? "b.keep " : ""));
-  EXPECT_EQ(Names("/var/tmp", "camfix-" + std::to_string(getpid()) + "-"), "");
-}
-
-const char* const kFirstFsyncFails =
-    "EWriteError: Stream write error in \"{first}\". Input/output error";
-const Row kNoFault{.name = "", .call = Call::read, .nth = 0};
-const Row kFirstFsync{.name = "", .call = Call::fsync, .error = EIO};
-
-// clang-format off
-const PairRow kPairRows[] = {
-    {.name = "BothNew", .fault = kNoFault, .first_new = true, .second_new = true},
-    {.name = "SecondInPlace", .fault = kNoFault, .second_in_place = true, .first_new = true,
-     .second_new = true},
-    {.name = "SecondChanged", .fault = kNoFault, .second_changed = true,
-     .raised = "EFCreateError: Cannot create file \"{second}\". It was changed by another program "
-               "meanwhile", .first_new = true},
-    {.name = "FirstFsyncFails", .fault = kFirstFsync, .raised = kFirstFsyncFails},
-    {.name = "FirstFailsBeforeSecondChanged", .fault = kFirstFsync, .second_changed = true,
-     .raised = kFirstFsyncFails},
-    {.name = "FirstFailsBeforeSecondIsStaged", .fault = kFirstFsync, .second_in_place = true,
-     .raised = kFirstFsyncFails},
+const Row kPairRows[] = {
+    {.name = "BothNew", .nth = 0, .after = After::kNew, .lines = 1, .pair = true,
+     .second_after = After::kNew},
+    {.name = "SecondInPlace", .nth = 0, .after = After::kNew, .lines = 1, .pair = true,
+     .second_in_place = true, .second_after = After::kNew},
+    {.name = "SecondChanged", .nth = 0, .raised = "EFCreateError: Cannot create file \"{second}\". "
+     "It was changed by another program meanwhile", .after = After::kNew, .lines = 1, .pair = true,
+     .second_changed = true},
+    {.name = "FirstFsyncFails", .call = Call::fsync, .error = EIO, .raised = kFsyncFails, .lines = 1,
+     .pair = true},
+    {.name = "FirstFailsBeforeSecondChanged", .call = Call::fsync, .error = EIO,
+     .raised = kFsyncFails, .lines = 1, .pair = true, .second_changed = true},
+    {.name = "FirstFailsBeforeSecondIsStaged", .call = Call::fsync, .error = EIO,
+     .raised = kFsyncFails, .lines = 1, .pair = true, .second_in_place = true},
     // The second write is the second staged copy's: the interruption removes it.
-    {.name = "SignalWhileSecondIsStaged",
-     .fault = {.name = "", .call = Call::write, .nth = 2, .before = Terminate},
-     .first_in_place = true, .second_in_place = true, .first_new = true, .killed = true},
+    {.name = "SignalWhileSecondIsStaged", .call = Call::write, .nth = 2, .before = Terminate,
+     .in_place = true, .after = After::kNew, .killed = true, .lines = 1, .pair = true,
+     .second_in_place = true},
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Rows, SavePair, testing::ValuesIn(kPairRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, testing::ValuesIn(kRows), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, SavePair, testing::ValuesIn(kPairRows), kRowName);
 
 }  // namespace
