@@ -63,10 +63,11 @@ for table in $tables; do
 done
 
 measure() { # measure TABLE: round after round, one run of each contender per
-  # round, so that the disk's slow and fast spells fall on all of them alike;
+  # round, so that the disk's slow and fast spells fall on all of them alike
+  # (each round in another order);
   # TABLE.csv gets every run (hyperfine's columns). sed takes minutes on the
   # huge table, where it runs in the first round only.
-  local round contenders
+  local round contenders first
   : > "$1.csv"
   for ((round = 0; round < runs; round++)); do
     contenders=(-n camfix "cd run && printf '\n\n' | '$camfix' > /dev/null"
@@ -75,6 +76,9 @@ measure() { # measure TABLE: round after round, one run of each contender per
     if [ "$1" != huge ] || [ "$round" -eq 0 ]; then
       contenders+=(-n sed "cd run && sed -i s/FSD/FSL/g *.g* && unix2dos -q *")
     fi
+    # Each round begins with the next contender: none always follows the same one.
+    first=$((round % (${#contenders[@]} / 3) * 3))
+    contenders=("${contenders[@]:first}" "${contenders[@]:0:first}")
     hyperfine --runs 1 --style none --export-csv round.csv \
       --prepare "rm -rf run out && cp -r $1 run && mkdir out && sync" "${contenders[@]}"
     tail -n +2 round.csv >> "$1.csv"
