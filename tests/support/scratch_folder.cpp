@@ -1,5 +1,6 @@
 #include "support/scratch_folder.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -31,14 +32,34 @@ std::string ScratchFolder::Read(const std::string& name) const {
   return bytes;
 }
 
-std::string RegularFiles(const std::string& folder, const std::string& prefix) {
+namespace {
+
+// A second early, as the file system's clock may lag.
+const auto kProgramStart = fs::file_time_type::clock::now() - std::chrono::seconds(1);
+
+// The regular files of `folder` named `prefix`..., last written at `since` or
+// later.
+std::string FilesSince(const std::string& folder, const std::string& prefix,
+                       fs::file_time_type since) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const auto name = entry.path().filename().string();
-    if (entry.is_regular_file() && !entry.is_symlink() && name.starts_with(prefix))
+    std::error_code gone;  // removed meanwhile by a test in parallel
+    if (entry.is_regular_file() && !entry.is_symlink() && name.starts_with(prefix) &&
+        fs::last_write_time(entry.path(), gone) >= since && !gone)
       names.insert(name);
   }
   std::string listing;
   for (const auto& name : names) listing += name + " ";
   return listing;
+}
+
+}  // namespace
+
+std::string RegularFiles(const std::string& folder, const std::string& prefix) {
+  return FilesSince(folder, prefix, fs::file_time_type::min());
+}
+
+std::string StagedFiles(pid_t pid) {
+  return FilesSince("/var/tmp", "camfix-" + std::to_string(pid) + "-", kProgramStart);
 }
