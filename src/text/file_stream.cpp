@@ -58,9 +58,8 @@ bool IsLarge(const platform::InputFile& file) { return file.Stamp().size > kChun
 
 // Reads the whole of `file` through `converter` and hands each piece of
 // output to `sink`; after a zero byte it only reads on, past the holes.
-// `behind`: a file of
-// more than one chunk goes to `sink` on a writer thread, in order, all of it
-// before this returns or raises.
+// `behind`: a file of more than one chunk goes to `sink` on a writer thread,
+// in order, all of it before this returns or raises.
 template <class Sink>
 void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
   behind = behind && IsLarge(file);

@@ -15,10 +15,11 @@ class FileRewrite;
 // What the rewrites of one pass share. A file of up to a chunk is made
 // durable while the next file streams, and put in place before anything of
 // that next file is reported or raised: the lines and errors come in the
-// order of one file after the other. A file that a rename put in place is in its folder for
-// good once Flush has run: once per pass, after its last rename and before
-// it reports anything that depends on it. The files they replaced are closed
-// on `releases`, which frees their blocks while the next file streams.
+// order of one file after the other. A file that a rename put in place is in
+// its folder for good once Flush has run: once per pass, after its last
+// rename and before it reports anything that depends on it. The files they
+// replaced are closed on `releases`, which frees their blocks while the next
+// file streams.
 class SavePass {
  public:
   explicit SavePass(platform::Background& releases);
@@ -51,7 +52,8 @@ class SavePass {
 
 // A file rewritten through a conversion. The constructor reads the whole
 // file and streams the converted bytes into the file's replacement, settling
-// the pass before it returns or raises; Commit puts them in the file's place.
+// the pass before it returns or raises; SavePass::Commit puts them in the
+// file's place.
 // The order of the errors is that of reading the whole file first and writing
 // it afterwards.
 class FileRewrite {
@@ -65,20 +67,19 @@ class FileRewrite {
   FileRewrite(const std::string& path, const platform::FileStamp& listed, Conversion conversion,
               SavePass& pass);
 
-  // Not text: the file stays as it is, and Commit must not be called.
+  // Not text: the file stays as it is, and is not to be committed.
   bool HoldsZeroByte() const { return converter_.SawZeroByte(); }
   // False for an empty file.
   bool HasLines() const { return converter_.HasLines(); }
 
+ private:
+  friend class SavePass;
   // Raises EFCreateError when the file cannot be replaced or changed while
   // it was rewritten, and EWriteError when the new content could not be
   // written or put in place; the file keeps its old bytes then, unless the
   // message names where the complete new content was kept. A message names
   // the staged copy when that is what failed.
   void Commit();
-
- private:
-  friend class SavePass;
   void Write(const char* begin, const char* end);
   void StartSync(platform::Background& syncs);
 
