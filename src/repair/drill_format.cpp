@@ -9,8 +9,8 @@ namespace {
 
 // The statements that set units or a zero format: patterns whose letter case
 // does not count.
-const std::initializer_list<std::string_view> kDeclarations = {
-    "INCH", "INCH,*", "METRIC", "METRIC,*", "M71", "M72"};
+const std::initializer_list<std::string_view> kDeclarations = {"INCH",     "INCH,*", "METRIC",
+                                                               "METRIC,*", "M71",    "M72"};
 
 bool MatchesOne(std::string_view statement, std::initializer_list<std::string_view> patterns) {
   return std::any_of(patterns.begin(), patterns.end(), [statement](std::string_view pattern) {
