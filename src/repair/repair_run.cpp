@@ -5,6 +5,7 @@
 #include "console/console_streams.h"
 #include "platform/code_page.h"
 #include "platform/directory_search.h"
+#include "repair/drill_format.h"
 #include "text/exceptions.h"
 #include "text/file_stream.h"
 #include "text/text_ops.h"
@@ -73,14 +74,22 @@ void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
   Say(tool_table);
 }
 
+void SayOwnFormat(const TSearchRec& entry) {
+  Say("declares its own format, left unchanged: " + platform::ConsoleText(entry.FileName));
+}
+
 // The header goes in after the first line; a file without lines has no
-// place for it.
+// place for it. A file that declares its own units or zero format keeps it:
+// the header would go before that declaration and change how readers place
+// the holes.
 void FixDrillFile(const TSearchRec& entry, const std::string& tool_table, SavePass& pass) {
   if (!IsExistingFile(entry.FileName)) return;
   auto rewrite = std::make_unique<FileRewrite>(
       entry.FileName, entry.FileIdentity,
-      Conversion{false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table}, pass);
+      Conversion{false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table}, pass,
+      DeclaresOwnFormat);
   if (rewrite->HoldsZeroByte()) return SayNotText(entry);
+  if (rewrite->LeftAsItIs()) return SayOwnFormat(entry);
   Say("processing .drl file");
   if (!rewrite->HasLines()) Raise(EStringListError("List index out of bounds (1)"));
   pass.Commit(std::move(rewrite));

@@ -1,5 +1,6 @@
 #include "text/file_stream.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
@@ -53,15 +54,33 @@ void CheckOpened(const platform::InputFile& file, const std::string& path) {
   Raise(EFOpenError(FileErrorMessage("Cannot open file", path, file.OpenError())));
 }
 
+// Reads the chunk at `offset` into `buffer`: a whole chunk unless the file
+// ends first (a read of a regular file is short only there, but a short one
+// is topped up), so that the first chunk is the file's whole head. The
+// count, 0 at the end, -1 when a read failed.
+std::int64_t ReadChunk(platform::InputFile& file, char* buffer, std::uint64_t offset) {
+  const auto size = file.Stamp().size;
+  const auto wanted = offset < size ? std::min<std::uint64_t>(kChunkSize, size - offset) : 0;
+  std::size_t got = 0;
+  for (;;) {
+    const auto more = file.Read(buffer + got, kChunkSize - got);
+    if (more < 0) return more;
+    got += static_cast<std::size_t>(more);
+    if (more == 0 || got >= wanted) return static_cast<std::int64_t>(got);
+  }
+}
+
 // A file that goes to its replacement on a writer thread.
 bool IsLarge(const platform::InputFile& file) { return file.Stamp().size > kChunkSize; }
 
 // Reads the whole of `file` through `converter` and hands each piece of
 // output to `sink`; after a zero byte it only reads on, past the holes.
 // `behind`: a file of more than one chunk goes to `sink` on a writer thread,
-// in order, all of it before this returns or raises.
+// in order, all of it before this returns or raises. True, with nothing
+// handed to `sink` and the rest unread, when `leave_as_is` keeps the file.
 template <class Sink>
-void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind) {
+bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, bool behind,
+                HeadTest leave_as_is) {
   behind = behind && IsLarge(file);
   const std::size_t room = (converter.OutputCapacity(kChunkSize) + 4095) / 4096 * 4096;
   const PageBuffer input(kChunkSize);
@@ -85,21 +104,25 @@ void StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
   std::uint64_t total = 0;
   for (;;) {
     if (converter.SawZeroByte()) total = file.SkipHoles(total);
-    const auto got = file.Read(input.Data(), kChunkSize);
+    const auto got = ReadChunk(file, input.Data(), total);
     if (got < 0) Raise(EReadError("Stream read error"));
     if (got == 0) break;
+    const bool head = total == 0;
     total += static_cast<std::uint64_t>(got);
     if (converter.SawZeroByte()) continue;
     const std::string_view chunk(input.Data(), static_cast<std::size_t>(got));
     char* out = next_slot();
     const char* end = converter.Convert(chunk, out);
-    if (!converter.SawZeroByte()) put(out, end);
+    if (converter.SawZeroByte()) continue;
+    if (head && leave_as_is != nullptr && leave_as_is(chunk)) return true;
+    put(out, end);
   }
   if (total < file.Stamp().size) Raise(EReadError("Stream read error"));
   if (!converter.SawZeroByte()) {
     char* out = next_slot();
     put(out, converter.Finish(out));
   }
+  return false;
 }
 
 // The new content is complete at `place`, the file's old content gone.
@@ -165,13 +188,14 @@ void SavePass::Flush() {
 // Whatever ends the construction, out of memory too, the previous file is
 // put in place first, and an error of its own comes before this file's.
 FileRewrite::FileRewrite(const std::string& path, const platform::FileStamp& listed,
-                         Conversion conversion, SavePass& pass) try
+                         Conversion conversion, SavePass& pass, HeadTest leave_as_is) try
     : path_(path), pass_(pass), converter_(std::move(conversion)), input_(path, listed),
       replacement_(path, input_, [&pass] { pass.Settle(); }) {
   CheckOpened(input_, path);
   pass.MakeRoomFor(*this);
-  StreamFile(
-      input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); }, true);
+  left_as_is_ = StreamFile(
+      input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); }, true,
+      leave_as_is);
   pass.Settle();
 } catch (...) {
   pass.Settle();
@@ -211,7 +235,8 @@ TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed
   CheckOpened(input, path);
   StreamFile(
       input, converter,
-      [&file](const char* begin, const char* end) { file.text.append(begin, end); }, false);
+      [&file](const char* begin, const char* end) { file.text.append(begin, end); }, false,
+      nullptr);
   file.holds_zero_byte = converter.SawZeroByte();
   if (file.holds_zero_byte) file.text.clear();
   return file;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/file_io.h"
 #include "text/line_converter.h"
@@ -11,6 +12,11 @@
 // holds a few megabytes of a file at a time, whatever its size.
 
 class FileRewrite;
+
+// Asked once with a file's first chunk, before anything of the file is
+// written: its first 1 MiB, or the whole file when it is shorter. True leaves
+// the file as it is, read no further.
+using HeadTest = bool (*)(std::string_view head);
 
 // What the rewrites of one pass share. A file of up to a chunk is made
 // durable while the next file streams, and put in place before anything of
@@ -64,11 +70,15 @@ class FileRewrite {
   // the file ends before the size it had when opened. A file that cannot be
   // replaced, or a failed write, is only raised by Commit; reading goes on to
   // the end (past the holes of a file that is no text).
+  // `leave_as_is`, when given, may keep a file that holds no zero byte in its
+  // first chunk from being rewritten.
   FileRewrite(const std::string& path, const platform::FileStamp& listed, Conversion conversion,
-              SavePass& pass);
+              SavePass& pass, HeadTest leave_as_is = nullptr);
 
   // Not text: the file stays as it is, and is not to be committed.
   bool HoldsZeroByte() const { return converter_.SawZeroByte(); }
+  // Its head made `leave_as_is` keep it: the same, and the rest is not read.
+  bool LeftAsItIs() const { return left_as_is_; }
   // False for an empty file.
   bool HasLines() const { return converter_.HasLines(); }
 
@@ -89,6 +99,7 @@ class FileRewrite {
   platform::InputFile input_;
   platform::FileReplacement replacement_;
   bool write_failed_ = false;  // by the writer thread while the file streams
+  bool left_as_is_ = false;
 };
 
 // A file's text for reading only (a drill report): every line followed by CR

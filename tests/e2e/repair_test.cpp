@@ -86,6 +86,33 @@ std::vector<Row> RepairRows() {
                   {"s.inf", "x\r\nT-Code   Size\r\n"}, {"d.drl", "M48"}},
        .out = Repaired("processing...\r\n\r\nprocessing...\r\n\r\nprocessing .drl file\r\n"),
        .changes = {{"d.drl", drl + "\r\n"}}},
+      // Headers of other CAD packages; the design package's own file and one
+      // with a zero byte beside them. The big one goes through the writer.
+      {.name = "DrillFilesThatDeclareTheirOwnFormatAreLeftAlone",
+       .before = {{"p-cad.drl", "M48\r\n;FILE_FORMAT=3:3\r\nMETRIC,TZ\r\nT01C0.800\r\n%\r\nT01\r\nX26000Y438400\r\nM30\r\n"},
+                  {"altium.drl", ";Layer_Color=9474304\r\n;FILE_FORMAT=2:3\r\nM48\r\nINCH,TZ,00.000\r\nT1F00S00C0.0300\r\n%\r\n"},
+                  {"Excellon2.DRL", "M48\nFMAT,2\nm71\nT1C0.8\nM95\nT1\nX26.0Y43.84\nM30"},
+                  {"no-m48.drl", "inch\rT01C0.032\rT01\rX1000Y2000\r"},
+                  {"big.drl", "M48\nMETRIC\n%\n" + std::string(2'500'000, ';') + "\n"},
+                  {"board.drl", "M48\n%\nT01\nX007Y0065\nM30\n"},
+                  {"zero.drl", std::string("M48\nMETRIC\n\0\n", 14)}},
+       .out = Repaired("declares its own format, left unchanged: altium.drl\r\n"
+                       "declares its own format, left unchanged: big.drl\r\n"
+                       "processing .drl file\r\n"
+                       "declares its own format, left unchanged: Excellon2.DRL\r\n"
+                       "declares its own format, left unchanged: no-m48.drl\r\n"
+                       "declares its own format, left unchanged: p-cad.drl\r\n"
+                       "not a text file, left unchanged: zero.drl\r\n"),
+       .changes = {{"board.drl", "M48\r\nINCH,LZ\n\r\r\n%\r\nT01\r\nX007Y0065\r\nM30\r\n"}}},
+      // One camfix repaired before, one whose only unit statement is among its
+      // holes, and one whose header names only the command set.
+      {.name = "InchLzAUnitSwitchAmongTheHolesOrFmatAloneGetTheHeader",
+       .before = {{"again.drl", drl + "\r\n%\r\nT01\r\n"}, {"body.drl", "M48\n%\nT01\nX1Y1\nM71\nX2\n"},
+                  {"fmat.drl", "M48\r\nFMAT,2\r\n%\r\n"}},
+       .out = Repaired("processing .drl file\r\nprocessing .drl file\r\nprocessing .drl file\r\n"),
+       .changes = {{"again.drl", drl + "\r\nINCH,LZ\r\n\r\n\r\n%\r\nT01\r\n"},
+                   {"body.drl", drl + "\r\n%\r\nT01\r\nX1Y1\r\nM71\r\nX2\r\n"},
+                   {"fmat.drl", drl + "\r\nFMAT,2\r\n%\r\n"}}},
       {.name = "NotTextIsLeftAlone",
        .before = {{"logo.gif", std::string("GIF89a\0FSD", 10)}, {"t.inf", std::string("T-Code   Size\0", 14)}},
        .out = Repaired("File name = logo.gif\r\nFile size = 10\r\n"

@@ -4,6 +4,8 @@
 # its report) before and after camfix repairs a copy of it. Before, gerbv finds
 # drill tools used without being defined; after, it reads every file without a
 # CRITICAL or WARNING, and every hole has the size the report gives its tool.
+# A drill file of another package, which declares its own format, reads the
+# same after the run (camfix leaves it alone).
 set -euo pipefail
 camfix=$(realpath -e -- "$1")
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/camfix-gerbv.XXXXXX")
@@ -40,4 +42,15 @@ read=$(awk '/^%ADD[0-9]+C,/ { split(substr($0, 5), a, /C,|\*/); size[a[1]] = a[2
   /D[0-9]+\*$/ && !/D0[12]\*$/ { tool = $0; sub(/.*D/, "", tool); tool += 0 }' "$scratch/out")
 [ -n "$want" ] || fail "no holes in board.drl"
 diff <(echo "$want") <(echo "$read") || fail "hole sizes: < as reported, > as gerbv read them"
+# Metric with trailing zeros, 3:3: gerbv places the hole at X 26.0 mm.
+other=$scratch/other
+mkdir -- "$other"
+printf 'M48\r\n;FILE_FORMAT=3:3\r\nMETRIC,TZ\r\nT01C0.800\r\n%%\r\nT01\r\nX26000Y438400\r\nM30\r\n' \
+  > "$other/other.drl"
+gerbv_reads "$other/other.drl"
+mv -- "$scratch/out" "$scratch/other-before"
+(cd "$other" && printf '\n\n' | "$camfix" > /dev/null) || fail "camfix failed on other.drl"
+gerbv_reads "$other/other.drl"
+diff -- "$scratch/other-before" "$scratch/out" || fail "other.drl: gerbv reads it differently after the run"
+
 echo "gerbv_check: gerbv reads the repaired sample board cleanly, every hole of the size reported"
