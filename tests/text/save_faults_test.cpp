@@ -38,7 +38,7 @@ struct Row {
   int lines = 60'000;   // of the file (and of b.gtl)
   // SavePair rows: b.gtl follows a.gtl in the same pass.
   bool pair = false;
-  bool second_in_place = false;  // the first file is settled before it is made
+  bool second_in_place = false;  // b.gtl has a second link: it is rewritten in place
   bool second_changed = false;   // listed before another program replaced it
   bool second_is_first = false;  // b.gtl is another name of a.gtl
   After second_after = After::kOld;
@@ -197,7 +197,7 @@ const Row kRows[] = {
     {.name = "WriteErrorMidStream", .call = Call::write, .nth = 2, .error = ENOSPC,
      .raised = "EWriteError: Stream write error"},
     {.name = "WriteErrorInPlace", .call = Call::write, .nth = 2, .error = ENOSPC, .in_place = true,
-     .raised = "EWriteError: Stream write error in \"{staged}\". No space left on device"},
+     .raised = "EWriteError: Stream write error in \"{file}\". No space left on device"},
     {.name = "FsyncFails", .call = Call::fsync, .error = EIO, .raised = kFsyncFails},
     // The staged copy's, its folder's, then the file's own after the overwrite.
     {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
@@ -236,9 +236,10 @@ const Row kPairRows[] = {
      .raised = kFsyncFails, .lines = 1, .pair = true, .second_changed = true},
     {.name = "FirstFailsBeforeSecondIsStaged", .call = Call::fsync, .error = EIO,
      .raised = kFsyncFails, .lines = 1, .pair = true, .second_in_place = true},
-    // The second write is the second staged copy's: the interruption removes it.
+    // The second write is the second staged copy's, still unnamed: the first
+    // file is not yet in place, and nothing is left.
     {.name = "SignalWhileSecondIsStaged", .call = Call::write, .nth = 2, .before = Terminate,
-     .after = After::kNew, .killed = true, .lines = 1, .pair = true, .second_in_place = true},
+     .killed = true, .lines = 1, .pair = true, .second_in_place = true},
     // Rewritten in place, the first changes under its second name, which is not read before.
     {.name = "SameFileUnderTwoNames", .nth = 0, .after = After::kNew, .lines = 1, .pair = true,
      .second_is_first = true, .second_after = After::kNew},
