@@ -52,7 +52,7 @@ FileReplacement::FileReplacement(const std::string& path, const InputFile& origi
   error_ = sys::PlanReplacement(original.Handle(), path, how);
   if (error_ != 0) return;
   in_place_ = how == sys::ReplaceBy::kOverwrite;
-  if (!in_place_) temp_ = sys::CreateUnnamed(path);
+  temp_ = sys::CreateUnnamed(path);
   if (IsOpen()) return;
   before_naming();
   temp_ = sys::CreateTemporary(path, how, temp_name_, error_);
@@ -99,8 +99,9 @@ bool FileReplacement::Write(const char* data, std::size_t count) {
   return true;
 }
 
+// A staged copy still without a name is beside the file, on its volume.
 bool FileReplacement::WriteFailed() {
-  if (in_place_) failed_place_ = temp_name_;
+  if (in_place_) failed_place_ = temp_name_.empty() ? path_ : temp_name_;
   return false;
 }
 
@@ -135,20 +136,27 @@ ErrorCode FileReplacement::Commit() {
     }
     if (!sys::IdentityCannotTravel(error)) return error;
     in_place_ = true;  // what the file is stays only with the file itself
-    if (ErrorCode named = sys::NameStagedCopy(temp_, temp_name_, path_); named != 0) return named;
+  }
+  std::string staged;
+  if (ErrorCode named = sys::NameStagedCopy(temp_, temp_name_, path_, staged); named != 0) {
+    failed_place_ = staged;
+    return named;
   }
   return CommitInPlace();
 }
 
 // The staged copy is complete and durable under its name before the first
-// byte of the file changes; it goes once the file is.
+// byte of the file changes; it goes once the file is, before a held
+// interruption is acted on.
 ErrorCode FileReplacement::CommitInPlace() {
   if (ErrorCode error = sys::SyncFolderOf(temp_name_); error != 0) return error;
   const InterruptionsHeld held;
   if (!Unchanged()) return kChangedMeanwhile;
   bool touched = false;
-  const ErrorCode error = sys::OverwriteWith(temp_, written_, original_.Handle(), touched);
-  if (error != 0 && touched) {
+  const ErrorCode error = sys::OverwriteWith(temp_, written_, original_.Handle(), path_, touched);
+  if (error == 0) {
+    Discard();
+  } else if (touched) {
     kept_at_ = temp_name_;
     RemoveOnInterruption({});
     temp_name_.clear();

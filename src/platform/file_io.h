@@ -56,7 +56,8 @@ class InputFile {
 // permissions, access control lists, extended attributes and other links (on
 // Windows its attributes, access rights and short name). A replacement that
 // is not committed, or that a signal ends, leaves no file behind; a signal
-// during the overwrite in place waits for its end.
+// sent during the overwrite in place waits for its end, and another program's
+// write to the file meanwhile either waits too or fails the commit.
 class FileReplacement {
  public:
   // `before_naming` runs before a temporary file is made under a name (the
@@ -90,11 +91,12 @@ class FileReplacement {
   bool Renamed() const { return renamed_; }
 
   // The file that failed when it was not the file itself: the staged copy
-  // that could not be made or written; empty otherwise.
+  // that could not be made, written or named; empty otherwise.
   const std::string& FailedPlace() const { return failed_place_; }
   // Where the complete new content is when a commit failed after the file's
   // old content was gone: the staged copy, when the overwrite in place failed
-  // part way. Empty otherwise.
+  // part way or another program may have written to the file meanwhile.
+  // Empty otherwise.
   const std::string& KeptAt() const { return kept_at_; }
 
  private:

@@ -82,19 +82,23 @@ std::uint64_t FreeSpace(NativeHandle handle);
 enum class ReplaceBy { kRename, kOverwrite };
 
 // 0 with the way, or the code that refuses any new content for the open
-// file `original` at `path`.
+// file `original` at `path` (POSIX: EPERM for an overwrite in place that
+// would clear set-id bits or a file capability camfix cannot set again).
 ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how);
 
-// kRename: an empty file without a name in the folder of `path`, open for
-// reading and writing, where the file system allows; else kInvalidHandle.
+// An empty file without a name in the folder of `path`, open for reading and
+// writing, where the file system allows and it can be named later;
+// else kInvalidHandle.
 NativeHandle CreateUnnamed(const std::string& path);
 
 // An empty file for new content of `path`, open for reading and writing,
-// named in `name`. kRename: beside `path`. kOverwrite: the staged copy, named
-// after the file, beside it where the folder takes new files, else in the
-// system's folder for files that outlive a restart. No CAM pattern selects
-// the name, and an interruption removes the file. On failure `name` tells
-// which file could not be made, when it is not `path`'s own.
+// named in `name`. kRename: beside `path`, under a fresh name. kOverwrite:
+// the staged copy under a working name (POSIX: `.camfix-PID-NAME.partial`)
+// beside it where the folder takes new files, else in a fresh folder of the
+// user's own that no one else can write, in the system's folder for files
+// that outlive a restart. No CAM pattern selects the name, and an
+// interruption removes the file. On failure `name` tells which file could not
+// be made, when it is not `path`'s own.
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error);
 
@@ -111,25 +115,35 @@ bool IdentityCannotTravel(ErrorCode error);
 ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
                         const FileStamp& original);
 
-// Gives the unnamed `temp` for `path` the name a staged copy has; 0 when it
-// has one already.
-ErrorCode NameStagedCopy(NativeHandle temp, std::string& name, const std::string& path);
+// Gives the complete staged copy `temp` of `path` (unnamed, or named in
+// `name`) the name a staged copy has, which `name` then holds: POSIX
+// `.camfix-PID-NAME` beside `path`, or `camfix-PID-NAME` in its private
+// folder. A file already there is never replaced.
+// On failure `staged` is the name that could not be made.
+ErrorCode NameStagedCopy(NativeHandle temp, std::string& name, const std::string& path,
+                         std::string& staged);
 
 // Makes the entry `name` durable in its folder.
 ErrorCode SyncFolderOf(const std::string& name);
 
 // kOverwrite: writes the first `size` bytes of `staged` over the open file
-// `original` from offset 0 (reopened for writing, checked to be the same
-// file) and makes them durable; the room needed is reserved first, without
-// changing the file, so that a full disk fails before the first byte. Sets
-// `touched` once the file's bytes have begun to change.
+// `original` at `path` from offset 0 and makes them durable. The file is
+// opened again for writing (POSIX: through /proc, else through `path`),
+// checked to be the same file, and that description takes `original`'s
+// place. Before the first byte changes: what a write clears (set-id bits, a
+// file capability) must be what camfix can put back (else EPERM), a write
+// lease is taken where the system grants one, and the room needed is
+// reserved; a failure there leaves the file as it was. Sets `touched` once
+// the file's bytes have begun to change. kChangedMeanwhile, with `touched`,
+// when another program may have written to the file meanwhile.
 ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle original,
-                        bool& touched);
+                        const std::string& path, bool& touched);
 
 // The code for a write that stored nothing: the disk is full.
 extern const ErrorCode kNoRoom;
 
-// Removes a file by name; failures are ignored.
+// Removes a file by name (POSIX: and the private folder of a staged copy);
+// failures are ignored.
 void RemoveFile(const std::string& name);
 
 }  // namespace platform::sys

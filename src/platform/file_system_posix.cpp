@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -57,9 +58,20 @@ std::string Beside(const std::string& path, const std::string& name) {
 }
 
 // The open file itself, whatever name it has now: opening this path opens
-// the same file again, and access() asks about that file.
+// the same file again, and access() asks about that file. Only where /proc
+// is mounted.
 std::string OpenFilePath(NativeHandle handle) {
   return "/proc/self/fd/" + std::to_string(Fd(handle));
+}
+
+bool OpenFilesAreListed() { return access("/proc/self/fd", X_OK) == 0; }
+
+// Whether `path` names the open file `fd` (a link not followed).
+bool Names(const std::string& path, int fd) {
+  struct stat named {};
+  struct stat open {};
+  return lstat(path.c_str(), &named) == 0 && fstat(fd, &open) == 0 && S_ISREG(named.st_mode) &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 // One read or write, again while a signal interrupts it: the count, or -1
@@ -107,10 +119,42 @@ bool RenameKeepsIdentity(const std::string& path, const struct stat& info) {
 }
 
 // The process id tells whose file it is; the rest, which file it belongs to.
-std::string StagedName(const std::string& path) {
-  const auto name = "camfix-" + std::to_string(getpid()) + "-" + NameOf(path).substr(0, 200);
-  return FolderTakesNewFiles(path) ? Beside(path, "." + name) : "/var/tmp/" + name;
+// Beside the file it is a dot-file.
+std::string StagedLeaf(const std::string& path, bool beside) {
+  return (beside ? ".camfix-" : "camfix-") + std::to_string(getpid()) + "-" +
+         NameOf(path).substr(0, 200);
 }
+
+// The folders camfix makes for its staged copies, one for each: this user's,
+// fresh, mode 0700, so that no one else can put or change a file there.
+std::string PrivateFolderPrefix() { return "/var/tmp/camfix-" + std::to_string(geteuid()) + "-"; }
+
+ErrorCode MakePrivateFolder(std::string& folder) {
+  folder = PrivateFolderPrefix() + "XXXXXX";
+  if (mkdtemp(folder.data()) == nullptr) return errno;
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 07777) != 0700) {
+    return EEXIST;
+  }
+  return 0;
+}
+
+bool InPrivateFolder(const std::string& name) {
+  return name.starts_with(PrivateFolderPrefix()) &&
+         name.find('/', PrivateFolderPrefix().size()) != std::string::npos;
+}
+
+// The name a staged copy of `path` has once complete, in the folder of the
+// file `temp` that holds it: beside `path`, or in a private folder.
+std::string StagedNameBeside(const std::string& temp, const std::string& path) {
+  const bool beside = FolderOf(temp) == FolderOf(path);
+  return Beside(temp, StagedLeaf(path, beside));
+}
+
+// The working name of a staged copy while it is written: its name once
+// complete with this ending, which no complete copy has.
+constexpr std::string_view kPartial = ".partial";
 
 // The name of a temporary file beside `path` that a rename puts in its place.
 std::string TempName(const std::string& path) {
@@ -127,11 +171,18 @@ ErrorCode MakeUnderFreshName(const std::string& base, std::string& name, Make ma
   }
 }
 
+// Gives the unnamed `temp` the name `name`, never replacing a file: by its
+// descriptor where the system allows that (privileged, or a recent kernel),
+// else through /proc.
+bool Link(NativeHandle temp, const char* name) {
+  if (linkat(Fd(temp), "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) return true;
+  if (errno == EEXIST || !OpenFilesAreListed()) return false;
+  return linkat(AT_FDCWD, OpenFilePath(temp).c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
 ErrorCode LinkUnnamed(NativeHandle temp, const std::string& base, std::string& name) {
-  const auto unnamed = OpenFilePath(temp);
-  const ErrorCode error = MakeUnderFreshName(base, name, [&](const char* candidate) {
-    return linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, candidate, AT_SYMLINK_FOLLOW) == 0;
-  });
+  const ErrorCode error =
+      MakeUnderFreshName(base, name, [&](const char* candidate) { return Link(temp, candidate); });
   if (error != 0) return error;
   RemoveOnInterruption(name);
   return 0;
@@ -170,26 +221,14 @@ ErrorCode ExchangeInto(std::string& name, const std::string& path, const FileSta
   return 0;
 }
 
-// The reservation keeps the file's size, and a failed one gives back what it
-// got beyond the end and puts the write time back, so that the file is as it
-// was for every program that compares times; a file system that cannot
-// reserve so is written without one, and an empty file needs none.
-ErrorCode Reserve(int fd, std::uint64_t size, const struct stat& old) {
-  if (size == 0) return 0;
-  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
-  const ErrorCode error = errno;
-  if (error == EOPNOTSUPP || error == ENOSYS) return 0;
-  ftruncate(fd, old.st_size);
-  const timespec times[2] = {{0, UTIME_OMIT}, old.st_mtim};
-  futimens(fd, times);
-  return error;
-}
-
-ErrorCode CopyRange(int from, int to, std::uint64_t size, bool& touched) {
+// Copies [begin, end) of `from` to the same offsets of `to`; sets `touched`
+// once a byte of `to` has changed.
+ErrorCode CopyRange(int from, int to, std::uint64_t begin, std::uint64_t end, bool& touched) {
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   const std::unique_ptr<char[]> block(new char[kBlock]);
-  for (off_t at = 0; static_cast<std::uint64_t>(at) < size;) {
-    const ssize_t got = pread(from, block.get(), kBlock, at);
+  for (auto at = static_cast<off_t>(begin); static_cast<std::uint64_t>(at) < end;) {
+    const auto wanted = std::min<std::uint64_t>(kBlock, end - static_cast<std::uint64_t>(at));
+    const ssize_t got = pread(from, block.get(), static_cast<std::size_t>(wanted), at);
     if (got <= 0) return got < 0 ? errno : EIO;
     for (ssize_t done = 0; done < got;) {
       const ssize_t put =
@@ -200,8 +239,119 @@ ErrorCode CopyRange(int from, int to, std::uint64_t size, bool& touched) {
     }
     at += got;
   }
-  touched = true;
-  return ftruncate(to, static_cast<off_t>(size)) == 0 ? 0 : errno;
+  return 0;
+}
+
+// Whether the first `size` bytes of both files are the same.
+bool SameBytes(int a, int b, std::uint64_t size) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  const std::unique_ptr<char[]> mine(new char[kBlock]);
+  const std::unique_ptr<char[]> theirs(new char[kBlock]);
+  for (off_t at = 0; static_cast<std::uint64_t>(at) < size;) {
+    const auto wanted = std::min<std::uint64_t>(kBlock, size - static_cast<std::uint64_t>(at));
+    const ssize_t got = pread(a, mine.get(), static_cast<std::size_t>(wanted), at);
+    if (got <= 0 || pread(b, theirs.get(), static_cast<std::size_t>(got), at) != got ||
+        std::memcmp(mine.get(), theirs.get(), static_cast<std::size_t>(got)) != 0) {
+      return false;
+    }
+    at += got;
+  }
+  return true;
+}
+
+// Reserves the room the file grows to, `size` bytes, without changing a byte
+// it holds: blocks beyond the end, or, where the file system refuses those,
+// the new content's part beyond the old end, written and flushed there. The
+// file then has its new size, so that a writer appending meanwhile writes
+// past it. An empty new content needs no room.
+ErrorCode Reserve(int staged, int fd, std::uint64_t size, const struct stat& old) {
+  if (size == 0) return 0;
+  const auto old_size = static_cast<std::uint64_t>(old.st_size);
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0) {
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+    bool beyond_the_end = false;
+    if (size <= old_size) return 0;
+    if (ErrorCode error = CopyRange(staged, fd, old_size, size, beyond_the_end); error != 0) {
+      return error;
+    }
+    if (fsync(fd) != 0) return errno;
+  }
+  return size <= old_size || ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+// Puts the file back as it was before anything of it changed: its size and
+// write time, which programs compare.
+void CutBack(int fd, const struct stat& old) {
+  ftruncate(fd, old.st_size);
+  const timespec times[2] = {{0, UTIME_OMIT}, old.st_mtim};
+  futimens(fd, times);
+}
+
+constexpr const char* kCapability = "security.capability";
+
+// Whether camfix may set the set-id bits of `info` again once a write by
+// another user has cleared them.
+bool MayPutBackMode(const struct stat& info) {
+  if (geteuid() == 0) return true;
+  return info.st_uid == geteuid() && ((info.st_mode & S_ISGID) == 0 || InOurGroups(info.st_gid));
+}
+
+// What a write clears and camfix puts back afterwards: set-id bits (cleared
+// for a writer without CAP_FSETID) and a file capability (always cleared).
+// EPERM where camfix could not put them back, decided before anything
+// changes; a capability is set again to the value it has to find that out.
+ErrorCode NoteWhatAWriteClears(int fd, const struct stat& info, std::string& capability) {
+  if ((info.st_mode & (S_ISUID | S_ISGID)) != 0 && !MayPutBackMode(info)) return EPERM;
+  capability.assign(1024, '\0');
+  const ssize_t length = fgetxattr(fd, kCapability, capability.data(), capability.size());
+  capability.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+  if (capability.empty()) return 0;
+  return fsetxattr(fd, kCapability, capability.data(), capability.size(), XATTR_REPLACE) == 0
+             ? 0
+             : errno;
+}
+
+ErrorCode PutBackWhatAWriteCleared(int fd, const struct stat& old, const std::string& capability) {
+  struct stat now {};
+  if (fstat(fd, &now) != 0) return errno;
+  if ((now.st_mode & 07777) != (old.st_mode & 07777) && fchmod(fd, old.st_mode & 07777) != 0) {
+    return errno;
+  }
+  if (capability.empty()) return 0;
+  return fsetxattr(fd, kCapability, capability.data(), capability.size(), 0) == 0 ? 0 : errno;
+}
+
+// A write lease on the file, where the system grants one (to its owner or a
+// holder of CAP_LEASE, while no other descriptor has the file open): another
+// program's open of the file waits until it ends, or until the system's
+// lease break time has passed. The break is signalled with SIGURG, which the
+// process ignores.
+bool TakeLease(int fd) {
+  return fcntl(fd, F_SETSIG, SIGURG) == 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+}
+
+double SecondsSince(const timespec& start) {
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec - start.tv_sec) +
+         static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// The system's lease break time in seconds; 0 where it cannot be read.
+double LeaseBreakSeconds() {
+  FILE* setting = std::fopen("/proc/sys/fs/lease-break-time", "re");
+  if (setting == nullptr) return 0;
+  double seconds = 0;
+  if (std::fscanf(setting, "%lf", &seconds) != 1) seconds = 0;
+  std::fclose(setting);
+  return seconds;
+}
+
+// Whether no other program can have written under the lease taken at
+// `taken`: no writer has asked to open the file (readers that did wait), or
+// one has, but not long enough ago for its wait to have ended.
+bool LeaseKeptOthersOut(int fd, const timespec& taken) {
+  return fcntl(fd, F_GETLEASE) != F_UNLCK || SecondsSince(taken) + 1 < LeaseBreakSeconds();
 }
 
 // Copies every attribute but those the system marks to be skipped; the access
@@ -282,35 +432,58 @@ std::uint64_t FreeSpace(NativeHandle handle) {
   return std::uint64_t{volume.f_bavail} * volume.f_frsize;
 }
 
-// A file without write permission counts as read-only, also for root.
+// Whether the open file `original` at `path` may be written: asked about the
+// open file itself where /proc is mounted, else about its name, which must
+// still lead to it.
+ErrorCode MayWrite(NativeHandle original, const std::string& path) {
+  if (OpenFilesAreListed()) return access(OpenFilePath(original).c_str(), W_OK) == 0 ? 0 : errno;
+  if (!Names(path, Fd(original))) return kChangedMeanwhile;
+  return access(path.c_str(), W_OK) == 0 ? 0 : errno;
+}
+
+// A file without write permission counts as read-only, also for root. In
+// place, what a write clears must be what camfix can put back.
 ErrorCode PlanReplacement(NativeHandle original, const std::string& path, ReplaceBy& how) {
   struct stat info {};
   if (fstat(Fd(original), &info) != 0) return errno;
   if ((info.st_mode & 0222) == 0) return EACCES;
-  if (access(OpenFilePath(original).c_str(), W_OK) != 0) return errno;
+  if (ErrorCode error = MayWrite(original, path); error != 0) return error;
   how = RenameKeepsIdentity(path, info) ? ReplaceBy::kRename : ReplaceBy::kOverwrite;
-  return 0;
+  if (how == ReplaceBy::kRename) return 0;
+  if ((info.st_mode & (S_ISUID | S_ISGID)) != 0 && !MayPutBackMode(info)) return EPERM;
+  const bool capability = fgetxattr(Fd(original), kCapability, nullptr, 0) > 0;
+  return capability && geteuid() != 0 ? EPERM : 0;
 }
 
-// open's -1 is kInvalidHandle.
+// open's -1 is kInvalidHandle. Made only where it can be named later.
 NativeHandle CreateUnnamed(const std::string& path) {
+  if (!OpenFilesAreListed() && geteuid() != 0) return kInvalidHandle;
   return open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string& name,
                              ErrorCode& error) {
   name.clear();
-  const auto base = how == ReplaceBy::kRename ? TempName(path) : StagedName(path);
   int fd = -1;
-  const InterruptionsHeld held;  // no interruption between making and registering
-  error = MakeUnderFreshName(base, name, [&fd](const char* candidate) {
+  const auto make = [&fd](const char* candidate) {
     fd = open(candidate, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
     return fd >= 0;
-  });
-  if (error != 0) {
-    if (how == ReplaceBy::kRename) name.clear();
-    return kInvalidHandle;
+  };
+  const InterruptionsHeld held;  // no interruption between making and registering
+  if (how == ReplaceBy::kRename) {
+    error = MakeUnderFreshName(TempName(path), name, make);
+    if (error != 0) name.clear();
+  } else {
+    std::string folder;
+    if (!FolderTakesNewFiles(path) && (error = MakePrivateFolder(folder)) != 0) {
+      name = folder;
+      return kInvalidHandle;
+    }
+    name = StagedNameBeside(folder.empty() ? path : folder + "/", path) + std::string(kPartial);
+    error = make(name.c_str()) ? 0 : errno;
+    if (error != 0 && !folder.empty()) rmdir(folder.c_str());
   }
+  if (error != 0) return kInvalidHandle;
   RemoveOnInterruption(name);
   return fd;
 }
@@ -331,6 +504,8 @@ ErrorCode CopyInodeFlags(int original, int temp) {
 
 }  // namespace
 
+// A file system may take a change of owner or mode without making it (a FUSE
+// folder that ignores chown): what the new file really has is checked.
 ErrorCode CopyIdentity(NativeHandle original, NativeHandle temp) {
   struct stat info {};
   struct stat own {};
@@ -344,7 +519,10 @@ ErrorCode CopyIdentity(NativeHandle original, NativeHandle temp) {
   fremovexattr(Fd(temp), "system.posix_acl_access");
   if (attr_copy_fd("", Fd(original), "", Fd(temp), CopiedAttribute, nullptr) != 0) return errno;
   if (ErrorCode error = CopyInodeFlags(Fd(original), Fd(temp)); error != 0) return error;
-  return fchmod(Fd(temp), info.st_mode & 07777) == 0 ? 0 : errno;
+  if (fchmod(Fd(temp), info.st_mode & 07777) != 0 || fstat(Fd(temp), &own) != 0) return errno;
+  const bool taken = own.st_uid == info.st_uid && own.st_gid == info.st_gid &&
+                     (own.st_mode & 07777) == (info.st_mode & 07777);
+  return taken ? 0 : EPERM;
 }
 
 bool IdentityCannotTravel(ErrorCode error) {
@@ -368,8 +546,22 @@ ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string
   return 0;
 }
 
-ErrorCode NameStagedCopy(NativeHandle temp, std::string& name, const std::string& path) {
-  return name.empty() ? LinkUnnamed(temp, StagedName(path), name) : 0;
+// The staged copy takes its name only now that it is complete: a name taken
+// meanwhile (by another user, in a shared folder) is never replaced, and
+// fails the save instead.
+ErrorCode NameStagedCopy(NativeHandle temp, std::string& name, const std::string& path,
+                         std::string& staged) {
+  const InterruptionsHeld held;
+  staged = StagedNameBeside(name.empty() ? path : name, path);
+  if (name.empty()) {
+    if (!Link(temp, staged.c_str())) return errno;
+  } else if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, staged.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL || link(name.c_str(), staged.c_str()) != 0) return errno;
+    unlink(name.c_str());
+  }
+  name = staged;
+  RemoveOnInterruption(name);
+  return 0;
 }
 
 ErrorCode SyncFolderOf(const std::string& name) {
@@ -380,24 +572,80 @@ ErrorCode SyncFolderOf(const std::string& name) {
   return synced;
 }
 
-ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle original,
-                        bool& touched) {
-  const int fd = open(OpenFilePath(original).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+namespace {
+
+// The open file `original` at `path` opened again for reading and writing,
+// checked to be the same file, and made the one description of it that this
+// process holds (under `original`'s descriptor), which a lease needs.
+ErrorCode ReopenForWriting(NativeHandle original, const std::string& path) {
+  int fd = -1;
+  if (OpenFilesAreListed()) {
+    fd = open(OpenFilePath(original).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  } else if (Names(path, Fd(original))) {
+    fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } else {
+    return kChangedMeanwhile;
+  }
   if (fd < 0) return errno;
   struct stat reopened {};
   struct stat opened {};
   ErrorCode error = 0;
   if (fstat(fd, &reopened) != 0 || fstat(Fd(original), &opened) != 0 ||
-      !SameFile(ToStamp(reopened), ToStamp(opened))) {
+      !S_ISREG(reopened.st_mode) || !SameFile(ToStamp(reopened), ToStamp(opened))) {
     error = kChangedMeanwhile;
+  } else if (fcntl(fd, F_SETFL, 0) != 0 || dup3(fd, Fd(original), O_CLOEXEC) < 0) {
+    error = errno;
   }
-  if (error == 0) error = Reserve(fd, size, opened);
-  if (error == 0) error = CopyRange(Fd(staged), fd, size, touched);
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
+  close(fd);
   return error;
 }
 
-void RemoveFile(const std::string& name) { unlink(name.c_str()); }
+// Writes the staged copy over the file. The file grows to its new size first;
+// a write by another program that no lease held off shows as a file longer
+// than that, or as bytes that are not the staged copy's.
+ErrorCode Overwrite(int staged, std::uint64_t size, int fd, bool& touched) {
+  struct stat old {};
+  if (fstat(fd, &old) != 0) return errno;
+  std::string capability;
+  ErrorCode error = NoteWhatAWriteClears(fd, old, capability);
+  if (error != 0) return error;
+  timespec leased_at {};
+  clock_gettime(CLOCK_MONOTONIC, &leased_at);
+  const bool leased = TakeLease(fd);
+  const auto end = std::max<std::uint64_t>(size, static_cast<std::uint64_t>(old.st_size));
+  error = Reserve(staged, fd, size, old);
+  if (error == 0) error = CopyRange(staged, fd, 0, size, touched);
+  struct stat now {};
+  if (error == 0 && (fstat(fd, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != end)) {
+    touched = true;
+    error = kChangedMeanwhile;
+  }
+  if (error == 0 && size < end) {
+    touched = true;
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) error = errno;
+  }
+  if (error == 0) error = PutBackWhatAWriteCleared(fd, old, capability);
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (error == 0 && !(leased ? LeaseKeptOthersOut(fd, leased_at) : SameBytes(staged, fd, size))) {
+    error = kChangedMeanwhile;
+  }
+  if (leased) fcntl(fd, F_SETLEASE, F_UNLCK);
+  if (error != 0 && !touched) CutBack(fd, old);
+  return error;
+}
+
+}  // namespace
+
+ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle original,
+                        const std::string& path, bool& touched) {
+  if (ErrorCode error = ReopenForWriting(original, path); error != 0) return error;
+  return Overwrite(Fd(staged), size, Fd(original), touched);
+}
+
+// A private folder goes with its file.
+void RemoveFile(const std::string& name) {
+  unlink(name.c_str());
+  if (InPrivateFolder(name)) rmdir(FolderOf(name).c_str());
+}
 
 }  // namespace platform::sys

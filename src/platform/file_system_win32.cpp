@@ -280,8 +280,8 @@ ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string
 }
 
 // Windows never replaces in place: the temporary file always has a name.
-ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/,
-                         const std::string& /*path*/) {
+ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/, const std::string& /*path*/,
+                         std::string& /*staged*/) {
   return 0;
 }
 
@@ -289,7 +289,7 @@ ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/,
 ErrorCode SyncFolderOf(const std::string& /*name*/) { return 0; }
 
 ErrorCode OverwriteWith(NativeHandle /*staged*/, std::uint64_t /*size*/, NativeHandle /*original*/,
-                        bool& /*touched*/) {
+                        const std::string& /*path*/, bool& /*touched*/) {
   return ERROR_NOT_SUPPORTED;
 }
 

@@ -8,18 +8,27 @@ namespace platform::interruptions {
 namespace {
 
 // The signals that end the process unless caught, the real-time range
-// included. Left to their defaults: what the program raises against itself
-// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS, SIGTRAP, SIGABRT), where removing
-// the staged copy in the middle of an overwrite would lose the only whole
-// one. SIGPIPE and SIGXFSZ are ignored from the start.
+// included. SIGPIPE and SIGXFSZ are ignored from the start.
 constexpr int kEndingSignals[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,  SIGALRM,
                                   SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGSTKFLT};
+// What a fault of the program raises against itself keeps its default, as
+// removing the staged copy in the middle of an overwrite would lose the only
+// whole one, but is held back too: the same signals sent from outside wait
+// for the hold's end. A real fault is synchronous, and the system ends the
+// process at once, held or not.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS, SIGTRAP, SIGABRT};
 
 sigset_t EndingSignals() {
   sigset_t set;
   sigemptyset(&set);
   for (int signal : kEndingSignals) sigaddset(&set, signal);
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&set, signal);
+  return set;
+}
+
+sigset_t HeldSignals() {
+  sigset_t set = EndingSignals();
+  for (int signal : kFaultSignals) sigaddset(&set, signal);
   return set;
 }
 
@@ -42,12 +51,12 @@ void InstallHandler() {
 }
 
 void Hold() {
-  const sigset_t set = EndingSignals();
+  const sigset_t set = HeldSignals();
   sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
 void Release() {
-  const sigset_t set = EndingSignals();
+  const sigset_t set = HeldSignals();
   sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include "platform/code_page.h"
@@ -26,9 +27,15 @@ bool LocateModule(std::uintptr_t address, char* path, std::size_t capacity, std:
   return true;
 }
 
+// Without /proc, the name the program was started under.
 void ProgramFileName(char* path, std::size_t capacity) {
   const ssize_t length = readlink("/proc/self/exe", path, capacity - 1);
   path[length > 0 ? length : 0] = '\0';
+  const auto* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (length <= 0 && started != nullptr) {
+    std::strncpy(path, started, capacity - 1);
+    path[capacity - 1] = '\0';
+  }
 }
 
 const char* FileNameOf(const char* path) { return FileNameAfter(path, "/", kNoLeadBytes); }

@@ -42,9 +42,14 @@ std::string TrimmedErrorText(std::string text) {
   return text;
 }
 
-[[noreturn]] void RaiseChanged(const std::string& path) {
+// `kept`: where the complete new content is, when the file's old content is
+// gone.
+[[noreturn]] void RaiseChanged(const std::string& path, const std::string& kept = {}) {
   Raise(EFCreateError("Cannot create file \"" + platform::ConsoleText(platform::FullPathName(path)) +
-                      "\". It was changed by another program meanwhile"));
+                      "\". It was changed by another program meanwhile" +
+                      (kept.empty() ? "" : "; the new content is kept in \"" +
+                                               platform::ConsoleText(platform::FullPathName(kept)) +
+                                               "\"")));
 }
 
 // The open error of `file` at `path`, when it has one.
@@ -221,9 +226,10 @@ void FileRewrite::Commit() {
     Raise(EWriteError(WriteErrorMessage(replacement_.FailedPlace(), replacement_.WriteError())));
   }
   const auto error = replacement_.Commit();
-  if (error == platform::kChangedMeanwhile) RaiseChanged(path_);
+  if (error == platform::kChangedMeanwhile) RaiseChanged(path_, replacement_.KeptAt());
   if (!replacement_.KeptAt().empty()) RaiseKept(replacement_.KeptAt());
-  if (error != 0) Raise(EWriteError(WriteErrorMessage(path_, error)));
+  const auto& failed = replacement_.FailedPlace();
+  if (error != 0) Raise(EWriteError(WriteErrorMessage(failed.empty() ? path_ : failed, error)));
   if (replacement_.Renamed()) pass_.renamed_ = path_;
   input_.CloseOn(pass_.releases_);
 }

@@ -79,6 +79,22 @@ std::vector<Row> SaveRows() {
          chown((work + "/a.gtl").c_str(), kNobody, kNobody), chmod(work.c_str(), 0777);
          setxattr((work + "/a.gtl").c_str(), "security.camfix", "x", 1, 0);
        }},
+      // The system drops a file capability on every write, and set-id bits on
+      // a write by another user: root puts the capability back; a colleague,
+      // who could not set the bits again, is refused before anything changes.
+      {.name = "CapabilityOfAFileWithASecondLink", .before = before, .out = out,
+       .changes = {{"a.gtl", fsl}, {"a.keep", fsl}}, .arrange = [](const std::string& work) {
+         link((work + "/a.gtl").c_str(), (work + "/a.keep").c_str());
+         const std::uint32_t net_raw[5] = {0x02000001, 1u << 13, 0, 0, 0};  // cap_net_raw+ep
+         setxattr((work + "/a.gtl").c_str(), "security.capability", net_raw, sizeof net_raw, 0);
+       }},
+      {.name = "SetIdBitsOfAColleaguesFile", .options = colleague, .before = before, .exit_code = 1,
+       .out = kBanner + "\n\r\n" + GerberLines("a.gtl", 14),
+       .err = "Cannot create file \"{work}/a.gtl\". Operation not permitted.", .error = "EFCreateError",
+       .arrange = [](const std::string& work) {
+         chown((work + "/a.gtl").c_str(), 0, kColleagues), chmod((work + "/a.gtl").c_str(), 06775);
+         chmod(work.c_str(), 01777);
+       }},
       {.name = "FileTheUserCannotRead", .options = colleague, .before = before, .exit_code = 1,
        .out = kBanner + "\n\r\n", .err = "Cannot open file \"{work}/a.gtl\". Permission denied.",
        .error = "EFOpenError", .arrange = [](const std::string& work) {
@@ -89,44 +105,67 @@ std::vector<Row> SaveRows() {
 }
 ROW_TESTS(Save, SaveRows);
 
-// Waits until camfix holds `path` open, or has ended.
-void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
-  const auto open_files = "/proc/" + std::to_string(camfix.Pid()) + "/fd";
-  for (bool open = false; !open && !camfix.HasEnded();) {
-    std::error_code ignored;
-    for (const auto& fd : fs::directory_iterator(open_files, ignored)) {
-      open = open || fs::read_symlink(fd, ignored) == path;
+// A big file with a second link, its repair, and a run of camfix on it that
+// has begun to overwrite it in place (its write time has moved; the file is
+// not opened, which would wait for camfix's lease).
+struct BigFileInPlace {
+  std::string big = "%FSDAX24Y24*%\n", repaired = "%FSLAX24Y24*%\r\n";
+  BigFileInPlace() {
+    while (big.size() < (std::size_t{64} << 20)) {
+      big += "X012345Y067890D01*\n";
+      repaired += "X012345Y067890D01*\r\n";
     }
   }
-}
-
-// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1, SIGALRM or a real-time signal while a file with a
-// second link is overwritten in place: it is held off until the file is
-// whole, and nothing is left, beside it or staged. (The unit fault rows
-// Signal* prove the holds while staging and renaming.)
-TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
-  std::string big = "%FSDAX24Y24*%\n", repaired = "%FSLAX24Y24*%\r\n";
-  while (big.size() < (std::size_t{64} << 20)) {
-    big += "X012345Y067890D01*\n";
-    repaired += "X012345Y067890D01*\r\n";
-  }
-  const rlimit no_core{0, 0};
-  setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would leave one in the folder
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
-    ScratchFolder f;
+  void StartOverwrite(ScratchFolder& f, std::unique_ptr<CamfixProcess>& camfix) const {
     f.Write("big.gtl", big);
     link((f / "big.gtl").c_str(), (f / "big.keep").c_str());
-    CamfixProcess camfix({.folder = f.Path(), .input = "x\n", .keep_input_open = true});
-    WaitUntilOpen(camfix, f / "big.gtl");
-    for (char head[4] = {}; std::string(head, 4) != "%FSL" && !camfix.HasEnded();) {
-      std::ifstream(f / "big.gtl", std::ios::binary).read(head, 4);
+    const auto written = fs::last_write_time(f / "big.gtl");
+    camfix = std::make_unique<CamfixProcess>(
+        RunOptions{.folder = f.Path(), .input = "x\n", .keep_input_open = true});
+    while (fs::last_write_time(f / "big.gtl") == written && !camfix->HasEnded()) {
     }
+  }
+};
+
+// Ctrl+C, Ctrl+\, SIGTERM, a hang-up, SIGUSR1, SIGALRM, a real-time signal,
+// or a crash signal sent from outside while a file with a second link is
+// overwritten in place: it is held off until the file is whole, and nothing
+// is left, beside it or staged. (The unit fault rows Signal* prove the holds
+// while staging and renaming.)
+TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
+  const BigFileInPlace file;
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would leave one in the folder
+  for (const int signal :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN, SIGSEGV, SIGBUS}) {
+    ScratchFolder f;
+    std::unique_ptr<CamfixProcess> started;
+    file.StartOverwrite(f, started);
+    auto& camfix = *started;
+    const auto& repaired = file.repaired;
     kill(camfix.Pid(), signal);
     EXPECT_EQ(camfix.Finish().exit_code, 128 + signal) << signal;
     EXPECT_TRUE(f.Read("big.gtl") == repaired) << signal;
     EXPECT_EQ(RegularFiles(f.Path()), "big.gtl big.keep ") << signal;
     EXPECT_EQ(StagedFiles(camfix.Pid()), "") << signal;
   }
+}
+
+// Another program that opens the file to append a line while camfix
+// overwrites it in place waits until the file is whole (camfix holds a write
+// lease), and its line stays.
+TEST_F(Save, AnotherProgramsWriteDuringTheOverwriteWaits) {
+  const BigFileInPlace file;
+  ScratchFolder f;
+  std::unique_ptr<CamfixProcess> camfix;
+  file.StartOverwrite(f, camfix);
+  const int other = open((f / "big.gtl").c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(other, "G04*\n", 5), 5);
+  close(other);
+  camfix->Feed("x\n");
+  EXPECT_EQ(camfix->Finish().exit_code, 0);
+  EXPECT_TRUE(f.Read("big.gtl") == file.repaired + "G04*\n");
+  EXPECT_EQ(RegularFiles(f.Path()), "big.gtl big.keep ");
 }
 
 // A writer of the folder keeps exchanging the name of its own x.gtl (with a

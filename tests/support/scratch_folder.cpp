@@ -61,5 +61,14 @@ std::string RegularFiles(const std::string& folder, const std::string& prefix) {
 }
 
 std::string StagedFiles(pid_t pid) {
-  return FilesSince("/var/tmp", "camfix-" + std::to_string(pid) + "-", kProgramStart);
+  const auto prefix = "camfix-" + std::to_string(pid) + "-";
+  std::string listing = FilesSince("/var/tmp", prefix, kProgramStart);
+  std::error_code gone;  // removed meanwhile by a test in parallel
+  for (const auto& entry : fs::directory_iterator("/var/tmp")) {
+    if (entry.is_directory(gone) && !entry.is_symlink(gone) &&
+        entry.path().filename().string().starts_with("camfix-")) {
+      listing += FilesSince(entry.path(), prefix, kProgramStart);
+    }
+  }
+  return listing;
 }

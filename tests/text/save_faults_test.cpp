@@ -4,10 +4,12 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,18 +39,37 @@ struct Row {
   // {file}: the file's full path, {staged}: the staged copy's, {second}: b.gtl's
   const char* raised = "";
   After after = After::kOld;
-  bool killed = false;  // the process ends by the SIGTERM that `before` raised
+  int killed = 0;       // the process ends by this signal, which `before` sent
+  unsigned quirks = 0;  // how the system misbehaves for the whole save (Quirk)
+  uid_t owner = 0;      // of the file, which it keeps
+  bool planted = false;  // another user made a file under the staged copy's name
   int lines = 60'000;   // of the file (and of b.gtl)
   // SavePair rows: b.gtl follows a.gtl in the same pass.
   bool pair = false;
-  bool second_in_place = false;  // the first file is settled before it is made
+  bool second_in_place = false;  // b.gtl has a second link: it is rewritten in place
   bool second_changed = false;   // listed before another program replaced it
   bool second_is_first = false;  // b.gtl is another name of a.gtl
   After second_after = After::kOld;
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
+// What the system does for the whole save: refuses a write lease (as for a
+// file open elsewhere) or a reservation beyond the end (as FUSE), takes a
+// chown without making it (as a FUSE folder), has no /proc, or has no room
+// past the file's old end.
+enum Quirk : unsigned {
+  kNoLease = 1,
+  kNoReservation = 2,
+  kChownIgnored = 4,
+  kNoProc = 8,
+  kFullPastTheOldEnd = 16
+};
+
 const Row* armed = nullptr;
+off_t old_end = 0;  // of the file being saved
+
+bool Has(Quirk quirk) { return armed != nullptr && (armed->quirks & quirk) != 0; }
+bool Hidden(const char* path) { return Has(kNoProc) && std::string_view(path).starts_with("/proc/"); }
 std::atomic<int> calls = 0;  // the writer thread counts its writes too
 std::size_t read_limit = SIZE_MAX;  // the most a read brings: a short read
 
@@ -71,13 +92,66 @@ bool Strikes(Call call, int fd, const auto&... /*rest*/) {
 extern "C" {
 WRAP(ssize_t, read, (int fd, void* data, size_t count), fd, data, std::min(count, read_limit))
 WRAP(ssize_t, write, (int fd, const void* data, size_t count), fd, data, count)
-WRAP(ssize_t, pwrite, (int fd, const void* data, size_t count, off_t at), fd, data, count, at)
+ssize_t __real_pwrite(int fd, const void* data, size_t count, off_t at);
+ssize_t __wrap_pwrite(int fd, const void* data, size_t count, off_t at) {
+  if (Has(kFullPastTheOldEnd) && at + static_cast<off_t>(count) > old_end) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return Strikes(Call::pwrite, fd) ? -1 : __real_pwrite(fd, data, count, at);
+}
 WRAP(int, fsync, (int fd), fd)
 WRAP(int, sync_file_range, (int fd, off64_t at, off64_t count, unsigned flags), fd, at, count,
      flags)
 WRAP(int, renameat2,
      (int from_folder, const char* from, int to_folder, const char* to, unsigned flags),
      from_folder, from, to_folder, to, flags)
+
+// The quirks.
+int __real_fcntl(int fd, int command, ...);
+int __wrap_fcntl(int fd, int command, ...) {
+  va_list rest;
+  va_start(rest, command);
+  void* argument = va_arg(rest, void*);
+  va_end(rest);
+  if (command == F_SETLEASE && Has(kNoLease)) {
+    errno = EAGAIN;
+    return -1;
+  }
+  return __real_fcntl(fd, command, argument);
+}
+int __real_fallocate(int fd, int mode, off_t at, off_t count);
+int __wrap_fallocate(int fd, int mode, off_t at, off_t count) {
+  if (!Has(kNoReservation)) return __real_fallocate(fd, mode, at, count);
+  errno = EOPNOTSUPP;
+  return -1;
+}
+int __real_fchown(int fd, uid_t owner, gid_t group);
+int __wrap_fchown(int fd, uid_t owner, gid_t group) {
+  return Has(kChownIgnored) ? 0 : __real_fchown(fd, owner, group);
+}
+int __real_open(const char* path, int flags, ...);
+int __wrap_open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
+  if (!Hidden(path)) return __real_open(path, flags, mode);
+  errno = ENOENT;
+  return -1;
+}
+int __real_access(const char* path, int mode);
+int __wrap_access(const char* path, int mode) {
+  if (!Hidden(path)) return __real_access(path, mode);
+  errno = ENOENT;
+  return -1;
+}
+int __real_linkat(int from_folder, const char* from, int to_folder, const char* to, int flags);
+int __wrap_linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) {
+  if (!Hidden(from)) return __real_linkat(from_folder, from, to_folder, to, flags);
+  errno = ENOENT;
+  return -1;
+}
 }
 
 namespace {
@@ -107,6 +181,10 @@ void Check(const Row& row) {
   if (row.second_is_first) link((folder / "a.gtl").c_str(), (folder / "b.gtl").c_str());
   if (row.in_place) link((folder / "a.gtl").c_str(), (folder / "a.keep").c_str());
   if (row.second_in_place) link((folder / "b.gtl").c_str(), (folder / "b.keep").c_str());
+  if (row.owner != 0) chown((folder / "a.gtl").c_str(), row.owner, row.owner);
+  const auto staged = ".camfix-" + std::to_string(getpid()) + "-a.gtl";
+  if (row.planted) folder.Write(staged, "planted");
+  old_end = static_cast<off_t>(old_text.size());
   platform::FileStamp listed[2];
   platform::sys::StampOf(folder / "a.gtl", listed[0]);
   platform::sys::StampOf(folder / (row.second_changed ? "a.gtl" : "b.gtl"), listed[1]);
@@ -129,9 +207,8 @@ void Check(const Row& row) {
     }
     armed = nullptr;
   };
-  const auto staged = ".camfix-" + std::to_string(getpid()) + "-a.gtl";
-  if (row.killed) {
-    EXPECT_EXIT(save(), testing::KilledBySignal(SIGTERM), "");
+  if (row.killed != 0) {
+    EXPECT_EXIT(save(), testing::KilledBySignal(row.killed), "");
   } else {
     save();
     EXPECT_EQ(raised, Replaced(Replaced(Replaced(row.raised, "{file}", folder / "a.gtl"),
@@ -148,8 +225,13 @@ void Check(const Row& row) {
   if (row.pair) {
     EXPECT_EQ(folder.Read("b.gtl"), expected[static_cast<int>(row.second_after)]);
   }
+  struct stat info {};
+  EXPECT_EQ(stat((folder / "a.gtl").c_str(), &info) == 0 ? info.st_uid : 0, row.owner);
+  if (row.planted) {
+    EXPECT_EQ(folder.Read(staged), "planted");
+  }
   EXPECT_EQ(RegularFiles(folder.Path()),
-            std::string(row.after == After::kKeptAside ? staged + " " : "") + "a.gtl " +
+            std::string(row.after == After::kKeptAside || row.planted ? staged + " " : "") + "a.gtl " +
                 (row.in_place ? "a.keep " : "") + (row.pair ? "b.gtl " : "") +
                 (row.second_in_place ? "b.keep " : ""));
   EXPECT_EQ(StagedFiles(getpid()), "");
@@ -163,6 +245,13 @@ TEST_P(SavePair, ReportsInFileOrder) { Check(GetParam()); }
 void Shrink(int fd) { truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0); }
 // To the process, not the calling thread: a writer thread holds it back.
 void Terminate(int /*fd*/) { kill(getpid(), SIGTERM); }
+// A crash signal sent from outside, as a watchdog would, and SIGKILL.
+void SendSegv(int /*fd*/) {
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  kill(getpid(), SIGSEGV);
+}
+void Kill(int /*fd*/) { kill(getpid(), SIGKILL); }
 // Another program appends to the file, or changes bytes in place and puts the
 // modification time back.
 void Append(int fd) {
@@ -207,6 +296,10 @@ const char* const kKept =
 const char* const kChanged =
     "EFCreateError: Cannot create file \"{file}\". It was changed by another program meanwhile";
 
+const char* const kChangedKept =
+    "EFCreateError: Cannot create file \"{file}\". It was changed by another program meanwhile; "
+    "the new content is kept in \"{staged}\"";
+
 const char* const kFsyncFails = "EWriteError: Stream write error in \"{file}\". Input/output error";
 
 // clang-format off
@@ -223,7 +316,7 @@ const Row kRows[] = {
     {.name = "WriteErrorMidStream", .call = Call::write, .nth = 2, .error = ENOSPC,
      .raised = "EWriteError: Stream write error"},
     {.name = "WriteErrorInPlace", .call = Call::write, .nth = 2, .error = ENOSPC, .in_place = true,
-     .raised = "EWriteError: Stream write error in \"{staged}\". No space left on device"},
+     .raised = "EWriteError: Stream write error in \"{file}\". No space left on device"},
     {.name = "FsyncFails", .call = Call::fsync, .error = EIO, .raised = kFsyncFails},
     // The staged copy's, its folder's, then the file's own after the overwrite.
     {.name = "FsyncFailsInPlace", .call = Call::fsync, .nth = 3, .error = EIO, .in_place = true,
@@ -241,11 +334,33 @@ const Row kRows[] = {
      .in_place = true, .raised = kKept, .after = After::kKeptAside},
     // Held off while the file is renamed or overwritten, acted on once it is whole.
     {.name = "SignalWhileStaging", .call = Call::write, .before = Terminate, .in_place = true,
-     .killed = true},
+     .killed = SIGTERM},
     {.name = "SignalDuringTheRename", .call = Call::renameat2, .before = Terminate,
-     .after = After::kNew, .killed = true},
+     .after = After::kNew, .killed = SIGTERM},
     {.name = "SignalDuringTheOverwrite", .call = Call::pwrite, .before = Terminate,
-     .in_place = true, .after = After::kNew, .killed = true},
+     .in_place = true, .after = After::kNew, .killed = SIGTERM},
+    {.name = "CrashSignalFromOutsideDuringTheOverwrite", .call = Call::pwrite, .before = SendSegv,
+     .in_place = true, .after = After::kNew, .killed = SIGSEGV},
+    // SIGKILL while staging leaves nothing under the staged copy's name.
+    {.name = "KilledWhileStaging", .call = Call::write, .nth = 2, .before = Kill, .in_place = true,
+     .killed = SIGKILL},
+    {.name = "StagedNameTakenByAnother", .nth = 0, .in_place = true,
+     .raised = "EWriteError: Stream write error in \"{staged}\". File exists", .planted = true},
+    // Without a lease another program's append is seen, and the new content kept.
+    {.name = "AppendWithoutALease", .call = Call::pwrite, .nth = 2, .before = Append,
+     .in_place = true, .raised = kChangedKept, .after = After::kKeptAside, .quirks = kNoLease},
+    // No reservation beyond the end: the new tail is written first, and the
+    // full disk fails it before a byte of the file changes.
+    {.name = "FullDiskWithoutAReservation", .nth = 0, .in_place = true,
+     .raised = "EWriteError: Stream write error in \"{file}\". No space left on device",
+     .quirks = kNoReservation | kFullPastTheOldEnd},
+    {.name = "ReservationByTheNewTail", .nth = 0, .in_place = true, .after = After::kNew,
+     .quirks = kNoReservation},
+    // A chown that does not take: the file is rewritten in place and stays the owner's.
+    {.name = "ChownIgnored", .nth = 0, .after = After::kNew, .quirks = kChownIgnored,
+     .owner = 1234},
+    {.name = "NoProc", .nth = 0, .after = After::kNew, .quirks = kNoProc},
+    {.name = "NoProcInPlace", .nth = 0, .in_place = true, .after = After::kNew, .quirks = kNoProc},
 };
 
 const Row kPairRows[] = {
@@ -262,9 +377,10 @@ const Row kPairRows[] = {
      .raised = kFsyncFails, .lines = 1, .pair = true, .second_changed = true},
     {.name = "FirstFailsBeforeSecondIsStaged", .call = Call::fsync, .error = EIO,
      .raised = kFsyncFails, .lines = 1, .pair = true, .second_in_place = true},
-    // The second write is the second staged copy's: the interruption removes it.
+    // The second write is the second staged copy's, still unnamed: the first
+    // file is not yet in place, and nothing is left.
     {.name = "SignalWhileSecondIsStaged", .call = Call::write, .nth = 2, .before = Terminate,
-     .after = After::kNew, .killed = true, .lines = 1, .pair = true, .second_in_place = true},
+     .killed = SIGTERM, .lines = 1, .pair = true, .second_in_place = true},
     // Rewritten in place, the first changes under its second name, which is not read before.
     {.name = "SameFileUnderTwoNames", .nth = 0, .after = After::kNew, .lines = 1, .pair = true,
      .second_is_first = true, .second_after = After::kNew},
