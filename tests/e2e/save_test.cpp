@@ -105,8 +105,9 @@ void WaitUntilOpen(CamfixProcess& camfix, const std::string& path) {
 // whole, and nothing is left, beside it or staged. (The unit fault rows
 // Signal* prove the holds while staging and renaming.)
 TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
+  // Large enough that the overwrite still runs when the signal comes.
   std::string big = "%FSDAX24Y24*%\n", repaired = "%FSLAX24Y24*%\r\n";
-  while (big.size() < (std::size_t{64} << 20)) {
+  while (big.size() < (std::size_t{32} << 20)) {
     big += "X012345Y067890D01*\n";
     repaired += "X012345Y067890D01*\r\n";
   }
@@ -154,7 +155,7 @@ TEST_F(Save, NameSwappedMeanwhileIsLeftAlone) {
       while (!done) renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
     });
     int exit_code = 0;
-    for (int run = 0; run < 100 && exit_code <= 1; ++run) {
+    for (int run = 0; run < 25 && exit_code <= 1; ++run) {
       CamfixProcess camfix({.folder = work.Path(), .input = "\n\n"});
       exit_code = camfix.Finish().exit_code;
       EXPECT_EQ(StagedFiles(camfix.Pid()), "");

@@ -228,20 +228,17 @@ const Row kRows[] = {
      .raised = "EWriteError: Stream write error in \"{file}\". Operation not permitted"},
     {.name = "OverwriteFailsHalfWay", .call = Call::pwrite, .nth = 2, .error = ENOSPC,
      .in_place = true, .raised = kKept, .after = After::kKeptAside},
-    // Held off while the file is renamed or overwritten, acted on once it is whole.
+    // A signal while the file is staged removes the staged copy; one during the
+    // rename is held off until the file is whole.
     {.name = "SignalWhileStaging", .call = Call::write, .before = Terminate, .in_place = true,
      .killed = true},
     {.name = "SignalDuringTheRename", .call = Call::renameat2, .before = Terminate,
      .after = After::kNew, .killed = true},
-    {.name = "SignalDuringTheOverwrite", .call = Call::pwrite, .before = Terminate,
-     .in_place = true, .after = After::kNew, .killed = true},
 };
 
 const Row kPairRows[] = {
     {.name = "BothNew", .nth = 0, .after = After::kNew, .lines = 1, .pair = true,
      .second_after = After::kNew},
-    {.name = "SecondInPlace", .nth = 0, .after = After::kNew, .lines = 1, .pair = true,
-     .second_in_place = true, .second_after = After::kNew},
     {.name = "SecondChanged", .nth = 0, .raised = "EFCreateError: Cannot create file \"{second}\". "
      "It was changed by another program meanwhile", .after = After::kNew, .lines = 1, .pair = true,
      .second_changed = true},
