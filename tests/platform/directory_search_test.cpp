@@ -32,10 +32,11 @@ TEST(DirectorySearch, SelectsByPatternIgnoringCaseInNameOrder) {
   ScratchFolder folder;
   // "_" lies between the capitals and the small letters; names that differ
   // only in case go in byte order.
-  for (const char* name : {"board.gtl", "BOARD.GBL", "board.gbr.bak", "x.g", "X.G", "x.G",
-                           "notes.g.txt", "gerber.bat", "board.inf", "Board.INF", "a.b.inf",
-                           "board.INF", "a_b.inf", "ab.inf", "BOARD.INF", "board.inf.bak",
-                           "board.drl", "x.g.drl", ".hidden.drl", "drl", "huge.gtl"}) {
+  for (const char* name :
+       {"board.gtl",   "BOARD.GBL",  "board.gbr.bak", "x.g",           "X.G",       "x.G",
+        "notes.g.txt", "gerber.bat", "board.inf",     "Board.INF",     "a.b.inf",   "board.INF",
+        "a_b.inf",     "ab.inf",     "BOARD.INF",     "board.inf.bak", "board.drl", "x.g.drl",
+        ".hidden.drl", "drl",        "huge.gtl"}) {
     folder.Write(name, "");
   }
   mkdir((folder / "old.gbr").c_str(), 0755);
