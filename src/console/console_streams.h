@@ -55,9 +55,9 @@ void CloseConsoleStreams();
 // from the caller's place after the call.
 void CheckConsoleError();
 
-// The message EInOutError carries for `code`: words for the streams' own
-// codes (100 to 106) and, where codes are Windows codes, for a few of those;
-// otherwise "I/O error <code>", composed in `scratch`.
+// The message EInOutError carries for `code`: words for 100, 101 and 106
+// and, where codes are Windows codes, for 2 to 5; otherwise "I/O error
+// <code>", composed in `scratch` (the streams' own 104 and 105 too).
 const char* InOutErrorMessage(std::int32_t code, char (&scratch)[32]);
 
 // Puts both streams back to their state at start-up; for tests.

@@ -9,8 +9,9 @@ namespace platform {
 // Work that runs beside camfix's own thread, in the order it was handed in.
 // POSIX: one thread, started with every interruption held back, so that
 // interruptions only ever reach camfix's own thread and its holds keep
-// working; it touches no file that an interruption removes. Windows: each
-// piece runs at once on the caller's thread.
+// working; it names and removes no file, though it may write into the one
+// an interruption removes. Windows: each piece runs at once on the caller's
+// thread.
 class Background {
  public:
   Background();

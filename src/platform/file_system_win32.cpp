@@ -234,12 +234,12 @@ ErrorCode PlanReplacement(NativeHandle original, const std::string& /*path*/, Re
   return 0;
 }
 
-// The file is made and registered while interruptions wait, so none can
-// leave it behind; it is shared for deletion, so that an interruption can
-// remove it while it is open.
 // The temporary file always has a name: ReplaceFileW takes names.
 NativeHandle CreateUnnamed(const std::string& /*path*/) { return kInvalidHandle; }
 
+// The file is made and registered while interruptions wait, so none can
+// leave it behind; it is shared for deletion, so that an interruption can
+// remove it while it is open.
 NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::string& name,
                              ErrorCode& error) {
   name.clear();

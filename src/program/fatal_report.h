@@ -6,7 +6,8 @@
 class Exception;
 
 // The one place where errors are handled: every error ends the program with
-// one report on standard error and exit code 1.
+// one report on standard error and exit code 1, but memory exhausted at
+// start-up, which writes one line to standard output and exits with 203.
 
 // Composes the report on `error`, raised at `address`, into `report`: at most
 // `capacity` - 1 bytes and a terminating zero. Returns the length. Allocates

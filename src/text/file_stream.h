@@ -103,8 +103,9 @@ class FileRewrite {
 };
 
 // A file's text for reading only (a drill report): every line followed by CR
-// LF. Raises EFOpenError and EReadError as FileRewrite does. A file that holds
-// a zero byte is read to its end but not held.
+// LF. Raises EFOpenError, EFCreateError and EReadError as FileRewrite's
+// constructor does. A file that holds a zero byte is read to its end but not
+// held.
 struct TextFile {
   std::string text;
   bool holds_zero_byte = false;

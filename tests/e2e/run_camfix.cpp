@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr std::size_t kConsoleBlock = 128;
-
 // For the parent's set-up only: the forked child never throws, it exits.
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
@@ -96,7 +94,7 @@ CamfixProcess::CamfixProcess(const RunOptions& options) : seconds_(options.secon
   int ends[2];
   Check(pipe2(ends, O_CLOEXEC) == 0, "pipe");
   int output[2] = {-1, -1};
-  if (options.output == Output::kBrokenPipe || options.output == Output::kPipeLeftEarly) {
+  if (options.output == Output::kBrokenPipe) {
     Check(pipe2(output, O_CLOEXEC) == 0, "pipe");
   }
   int terminal = -1;
@@ -117,19 +115,7 @@ CamfixProcess::CamfixProcess(const RunOptions& options) : seconds_(options.secon
   input_ = terminal_ >= 0 ? dup(terminal_) : ends[1];
   if (terminal_ >= 0) close(ends[1]);
 
-  const bool leaves_early = options.output == Output::kPipeLeftEarly;
-  const auto first_line = leaves_early ? options.input.find('\n') + 1 : options.input.size();
-  Feed(options.input.substr(0, first_line));
-  if (leaves_early) {
-    char block[kConsoleBlock];
-    pollfd ready{output[0], POLLIN, 0};
-    for (ssize_t got = 0; result_.out.size() < kConsoleBlock && poll(&ready, 1, 30'000) == 1 &&
-                          (got = read(output[0], block, kConsoleBlock - result_.out.size())) > 0;) {
-      result_.out.append(block, static_cast<std::size_t>(got));
-    }
-    close(output[0]);
-  }
-  Feed(options.input.substr(first_line));
+  Feed(options.input);
   if (!options.keep_input_open && terminal_ < 0) {
     close(input_);
     input_ = -1;

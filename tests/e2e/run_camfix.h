@@ -9,9 +9,7 @@
 // Runs the real camfix binary in a folder with chosen arguments and standard
 // handles and collects what it writes, byte for byte.
 
-// kPipeLeftEarly: a pipe whose reader takes the first 128 bytes (one console
-// block) and then closes it; the input after its first line is fed only then.
-enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe, kPipeLeftEarly };
+enum class Output { kFile, kNull, kTerminal, kClosed, kBrokenPipe };
 
 inline constexpr unsigned kNobody = 65534;
 inline constexpr unsigned kColleagues = 4242;

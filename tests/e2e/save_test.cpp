@@ -111,7 +111,7 @@ ROW_TESTS(Save, SaveRows);
 struct BigFileInPlace {
   std::string big = "%FSDAX24Y24*%\n", repaired = "%FSLAX24Y24*%\r\n";
   BigFileInPlace() {
-    while (big.size() < (std::size_t{64} << 20)) {
+    while (big.size() < (std::size_t{32} << 20)) {
       big += "X012345Y067890D01*\n";
       repaired += "X012345Y067890D01*\r\n";
     }
@@ -193,7 +193,7 @@ TEST_F(Save, NameSwappedMeanwhileIsLeftAlone) {
       while (!done) renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
     });
     int exit_code = 0;
-    for (int run = 0; run < 100 && exit_code <= 1; ++run) {
+    for (int run = 0; run < 25 && exit_code <= 1; ++run) {
       CamfixProcess camfix({.folder = work.Path(), .input = "\n\n"});
       exit_code = camfix.Finish().exit_code;
       EXPECT_EQ(StagedFiles(camfix.Pid()), "");

@@ -16,6 +16,11 @@ const std::string kTexts[] = {
     "x\r\n%FSDAX24Y24*%\nX0125Y0250D01*\r\nM02*\r",
     "0123456789abcdef\r\n0123456789abcde\r\r\n0123456789abcdefFSD\n\n",
     std::string("G04\nT\0X\r\n", 9),
+    // Long enough for the 64-byte scan: a lone CR before text and an LF, a
+    // CR LF across its blocks, and a zero byte it must report.
+    "G04 a lone CR, then text and an LF*\rX0125Y0250D01*\nX0250Y0500D02*\r\r\n%FSDAX24Y24*%\n"
+    "G04 the CR ends one block, the LF*\r\nX1Y1D01*\rFSD\n\rM02*\rX2Y2D01*\nFSFSD\r\nG04 end*",
+    std::string(70, 'x') + '\0' + std::string(60, 'y') + "\r\rFSD\n" + std::string(40, 'z'),
 };
 
 TEST(LineConverter, ChunksGiveTheBytesOfTheWholeFile) {
