@@ -28,4 +28,11 @@ TEST(FatalReport, NamesClassModuleAddressAndMessage) {
   EXPECT_EQ(Compose(EWriteError(std::string(2000, 'x'))).size(), 1023u);  // cut, not overrun
 }
 
+// The only check of the line printed when memory runs out at start-up.
+TEST(FatalReport, RuntimeErrorLineHasItsFixedColumns) {
+  char line[30];
+  EXPECT_EQ(ComposeRuntimeError(203, 0x40A1B2, line), 29u);
+  EXPECT_STREQ(line, "Runtime error 203 at 0040A1B2");
+}
+
 }  // namespace
