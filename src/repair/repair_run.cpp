@@ -63,14 +63,16 @@ void FixGerberFile(const TSearchRec& entry, SavePass& pass) {
 }
 
 // The drill passes skip, without a word, what is no existing file dated 1980
-// to 2107 when its turn comes.
+// to 2107 when its turn comes. The report's table goes into the drill files
+// as it is; the console shows its control characters, but for line ends and
+// tabs, as "?".
 void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
   const auto report = ReadTextFile(entry.FileName, entry.FileIdentity);
   if (report.holds_zero_byte) return SayNotText(entry);
   Say("processing...");
   tool_table = CutToolTable(report.text);
-  Say(tool_table);
+  Say(platform::ConsoleSafeText(tool_table, "\r\n\t"));
 }
 
 // The header goes in after the first line; a file without lines has no
