@@ -195,6 +195,25 @@ TEST(Repair, FileFarLargerThanTheMemoryLimitIsRepaired) {
   RepairLargeGerber(ThisPlatform().wine ? 1100 : 300, ThisPlatform().wine ? 0 : 64L << 20);
 }
 
+// A drill report of 96 MiB with LF line ends, its table in the middle, under
+// 64 MiB of address space: only its table is held.
+TEST(Repair, ReportFarLargerThanTheMemoryLimitGivesItsTable) {
+  if (std::getenv("CAMFIX_SANITIZED") != nullptr) GTEST_SKIP() << "sanitizers reserve memory";
+  std::string half;
+  while (half.size() < (std::size_t{48} << 20)) half += "Hits 0123456789 ---- 0123456789\n";
+  ScratchFolder folder;
+  std::ofstream(folder / "big.inf", std::ios::binary)
+      << half << "T-Code   Size\nT01      .0320\n----\n" << half;
+  half = {};
+  const auto result = CamfixProcess({.folder = folder.Path(),
+                                     .input = "\n\n",
+                                     .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
+                                     .seconds = 300})
+                          .Finish();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, Repaired("processing...\r\n\nT01C0.0320\r\n\r\n"));
+}
+
 // Beyond 4 GiB: 32-bit sizes and offsets would wrap (label huge, as the
 // file and its repaired copy take 9 GB of /tmp).
 TEST(Huge, FileBeyond4GiBIsRepaired) {
