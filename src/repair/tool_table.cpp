@@ -19,14 +19,10 @@ std::size_t SeamStart(const std::string& text, std::string_view mark) {
 
 void ToolTableCut::Take(std::string_view text) {
   switch (stage_) {
-    case Stage::kSeekingHeading:
-      return SeekHeading(text);
-    case Stage::kSkipping:
-      return Skip(text);
-    case Stage::kCollecting:
-      return Collect(text);
-    case Stage::kDone:
-      return;
+    case Stage::kSeekingHeading: return SeekHeading(text);
+    case Stage::kSkipping: return Skip(text);
+    case Stage::kCollecting: return Collect(text);
+    case Stage::kDone: return;
   }
 }
 

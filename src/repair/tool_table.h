@@ -24,6 +24,6 @@ class ToolTableCut {
   void Collect(std::string_view text);
 
   Stage stage_ = Stage::kSeekingHeading;
-  std::string held_;  // the end of the text before the heading; then the table
+  std::string held_;          // the end of the text before the heading; then the table
   std::size_t to_skip_ = 14;  // of the heading and the byte after it
 };

@@ -24,7 +24,7 @@ const struct {
     // a part of either is neither.
     {"T-Code   SizT-Code   Size\r\nT1 --- -\r\n----T-Code   Size\r\nT2\r\n----", "\nT1 --- -\r\n"},
     {"T-Code   Size-----\r\n", ""},
-    {"x\r\nT-Code   Size\r\nT01      .0320\r\n", ""},    // no end mark
+    {"x\r\nT-Code   Size\r\nT01      .0320\r\n", ""},        // no end mark
     {"just some text that is long enough\r\n----\r\n", ""},  // no heading
     {"T-Code   Size", ""},
     {"T-Code   Size\r", ""},
