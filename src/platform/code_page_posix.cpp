@@ -61,8 +61,8 @@ std::string ConsoleSafeText(std::string_view text, std::string_view kept) {
     const auto length = Utf8Length(rest);
     const auto size = length == 0 ? 1 : length;
     const bool control =
-        IsC1Control(rest, length) ||
-        (IsControlByte(static_cast<unsigned char>(rest[0])) && kept.find(rest[0]) == kept.npos);
+        IsC1Control(rest, length) || (IsControlByte(static_cast<unsigned char>(rest[0])) &&
+                                      kept.find(rest[0]) == std::string_view::npos);
     if (control) {
       shown += '?';
     } else {

@@ -54,7 +54,8 @@ std::string AnsiText(const std::string& name) { return Narrowed(CP_ACP, WideText
 std::string ConsoleSafeText(std::string_view text, std::string_view kept) {
   std::string shown(text);
   for (auto& byte : shown) {
-    if (IsControlByte(static_cast<unsigned char>(byte)) && kept.find(byte) == kept.npos) byte = '?';
+    const bool shown_as_is = kept.find(byte) != std::string_view::npos;
+    if (IsControlByte(static_cast<unsigned char>(byte)) && !shown_as_is) byte = '?';
   }
   return shown;
 }
