@@ -117,12 +117,13 @@ void SayRefused(const std::string& name, const OpenScript& script) {
 // the process instead of copying it, however much memory camfix holds.
 void Start(const std::string& name, const OpenScript& script) {
   SpawnSetup setup;
+  // First, as the script may have taken the number of a closed standard handle.
+  posix_spawn_file_actions_adddup2(setup.Actions(), script.Fd(), kScriptFd);
   posix_spawn_file_actions_addopen(setup.Actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
     if (isatty(fd) == 0)
       posix_spawn_file_actions_addopen(setup.Actions(), fd, "/dev/null", O_WRONLY, 0);
   }
-  posix_spawn_file_actions_adddup2(setup.Actions(), script.Fd(), kScriptFd);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
