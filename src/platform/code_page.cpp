@@ -27,12 +27,6 @@ const char* FileNameAfter(const char* path, std::string_view separators,
   return name;
 }
 
-std::string ConsoleText(const std::string& name) {
-  std::string text = AnsiText(name);
-  for (auto& byte : text) {
-    if (static_cast<unsigned char>(byte) < 0x20 || byte == 0x7F) byte = '?';
-  }
-  return text;
-}
+std::string ConsoleText(const std::string& name) { return ConsoleSafeText(AnsiText(name)); }
 
 }  // namespace platform

@@ -29,9 +29,19 @@ LeadByteSet LeadBytesFromRanges(std::span<const unsigned char> ranges);
 const char* FileNameAfter(const char* path, std::string_view separators,
                           const LeadByteSet& lead_bytes);
 
+// A byte that every console takes as a control: 0x00 to 0x1F and 0x7F.
+constexpr bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// `text` as the console may show it: "?" for each control character, which
+// could move the cursor, clear the screen or start a forged line, but the
+// bytes in `kept`. Control characters are the control bytes and, on POSIX,
+// where a terminal reads UTF-8, the C1 controls: U+0080 to U+009F written
+// as UTF-8 (one "?" for its two bytes), and a byte 0x80 to 0x9F that is no
+// part of a valid UTF-8 sequence. Every other byte prints as it is.
+std::string ConsoleSafeText(std::string_view text, std::string_view kept = {});
+
 // A name or path as the platform spells it (bytes on POSIX, UTF-8 on Windows)
-// in the console's text: "?" for each control byte (0x00 to 0x1F and 0x7F),
-// which could move the cursor, clear the screen or start a forged line; on
+// in the console's text, control characters shown as by ConsoleSafeText; on
 // Windows in the ANSI code page, with "?" also for each character that the
 // code page cannot hold. Every other name prints byte for byte.
 std::string ConsoleText(const std::string& name);

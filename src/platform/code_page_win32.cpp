@@ -50,6 +50,16 @@ const LeadByteSet& SystemLeadBytes() {
 // camfix listed folders through them.
 std::string AnsiText(const std::string& name) { return Narrowed(CP_ACP, WideText(name)); }
 
+// The console shows the bytes 0x80 to 0x9F as characters of its code page.
+std::string ConsoleSafeText(std::string_view text, std::string_view kept) {
+  std::string shown(text);
+  for (auto& byte : shown) {
+    const bool shown_as_is = kept.find(byte) != std::string_view::npos;
+    if (IsControlByte(static_cast<unsigned char>(byte)) && !shown_as_is) byte = '?';
+  }
+  return shown;
+}
+
 void ConvertToOem(char* text) { CharToOemA(text, text); }
 
 std::wstring WideText(std::string_view utf8) {

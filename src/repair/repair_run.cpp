@@ -1,19 +1,19 @@
 #include "repair/repair_run.h"
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "console/console_streams.h"
 #include "platform/code_page.h"
 #include "platform/directory_search.h"
 #include "repair/drill_format.h"
+#include "repair/tool_table.h"
 #include "text/exceptions.h"
 #include "text/file_stream.h"
 #include "text/text_ops.h"
 
 namespace {
-
-constexpr std::string_view kToolHeading = "T-Code   Size";
-constexpr std::string_view kEndMark = "----";
 
 void Say(const std::string& line) {
   WriteLine(line);
@@ -63,14 +63,17 @@ void FixGerberFile(const TSearchRec& entry, SavePass& pass) {
 }
 
 // The drill passes skip, without a word, what is no existing file dated 1980
-// to 2107 when its turn comes.
+// to 2107 when its turn comes. The report's table goes into the drill files
+// as it is; the console shows its control characters, but for line ends and
+// tabs, as "?".
 void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
-  const auto report = ReadTextFile(entry.FileName, entry.FileIdentity);
-  if (report.holds_zero_byte) return SayNotText(entry);
+  ToolTableCut cut;
+  const auto take = [&cut](std::string_view text) { cut.Take(text); };
+  if (!ReadTextFile(entry.FileName, entry.FileIdentity, take)) return SayNotText(entry);
   Say("processing...");
-  tool_table = CutToolTable(report.text);
-  Say(tool_table);
+  tool_table = cut.Table();
+  Say(platform::ConsoleSafeText(tool_table, "\r\n\t"));
 }
 
 void SayOwnFormat(const TSearchRec& entry) {
@@ -115,12 +118,4 @@ void RunCamRepair(platform::Background& releases) {
   }
   pass.Flush();
   Say("hit any key to exit...");
-}
-
-std::string CutToolTable(std::string_view report) {
-  const auto heading = FindText(kToolHeading, report);
-  if (heading == 0) return {};
-  auto table = CopyText(report, heading + 14, static_cast<std::int64_t>(report.size()));
-  table = CopyText(table, 1, FindText(kEndMark, table) - 1);
-  return ReplaceEvery(std::move(table), "      .", "C0.", platform::SystemLeadBytes());
 }

@@ -256,18 +256,18 @@ bool FileRewrite::Commit(platform::Background& releases) {
   return result.outcome == Outcome::kRenamed;
 }
 
-TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed) {
-  TextFile file;
+bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,
+                  const std::function<void(std::string_view)>& take) {
   LineConverter converter({});
   platform::InputFile input(path, listed);
   CheckOpened(input, path);
   StreamFile(
       input, converter,
-      [&file](const char* begin, const char* end) { file.text.append(begin, end); }, false,
-      nullptr);
-  file.holds_zero_byte = converter.SawZeroByte();
-  if (file.holds_zero_byte) file.text.clear();
-  return file;
+      [&take](const char* begin, const char* end) {
+        take(std::string_view(begin, static_cast<std::size_t>(end - begin)));
+      },
+      false, nullptr);
+  return !converter.SawZeroByte();
 }
 
 std::string FileErrorMessage(const char* what, const std::string& path, int code) {

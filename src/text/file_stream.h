@@ -121,15 +121,14 @@ class FileRewrite {
   bool left_as_is_ = false;
 };
 
-// A file's text for reading only (a drill report): every line followed by CR
-// LF. Raises EFOpenError, EFCreateError and EReadError as FileRewrite's
-// Open and Stream do. A file that holds a zero byte is read to its end but not
-// held.
-struct TextFile {
-  std::string text;
-  bool holds_zero_byte = false;
-};
-TextFile ReadTextFile(const std::string& path, const platform::FileStamp& listed);
+// Reads a file for reading only (a drill report) and hands its text, every
+// line followed by CR LF, to `take` piece by piece: camfix holds a few
+// megabytes of the file at a time, whatever its size. Raises EFOpenError,
+// EFCreateError and EReadError as FileRewrite's Open and Stream do. False
+// when the file holds a zero byte: it is read to its end, and the pieces
+// `take` got before it are no text.
+bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,
+                  const std::function<void(std::string_view)>& take);
 
 // The message of a failed open ("Cannot open file") or create ("Cannot
 // create file"): the full path in double quotes and the platform's text for

@@ -144,12 +144,25 @@ std::vector<Row> RepairRows() {
        .before = {{"a.gtl", kFsd}, {"b.drl", "M48\n"}, {"sub/target", "FSD\n"}, {"sub/r.inf", kReport}},
        .out = Repaired(GerberLines("a.gtl", 14) + "processing .drl file\r\n"),
        .changes = {{"a.gtl", kFsl}, {"b.drl", drl + "\r\n"}}, .linux_only = "symbolic links are the Linux build's", .arrange = Links},
+      // A C1 control (CSI here) as UTF-8 or as a byte of its own; the UTF-8
+      // of other characters is no control, 0x9B within it neither.
       {.name = "ControlCharactersOfANameAreShownAsQuestionMarks",
-       .before = {{"\x1b[2J.gtl", kFsd}, {"a\t\rFile size = 0\n.gtl", kFsd}, {"del\x7f.gtl", kFsd}},
+       .before = {{"\x1b[2J.gtl", kFsd}, {"a\t\rFile size = 0\n.gtl", kFsd}, {"del\x7f.gtl", kFsd},
+                  {"\xC2\x9B" "2J.gtl", kFsd}, {"\x9B" "2J.gtl", kFsd}, {"\xE2\x80\x9B\xC3\xBC.gtl", kFsd}},
        .out = Repaired(GerberLines("?[2J.gtl", 14) + GerberLines("a??File size = 0?.gtl", 14) +
-                       GerberLines("del?.gtl", 14)),
-       .changes = {{"\x1b[2J.gtl", kFsl}, {"a\t\rFile size = 0\n.gtl", kFsl}, {"del\x7f.gtl", kFsl}},
+                       GerberLines("del?.gtl", 14) + GerberLines("?2J.gtl", 14) + GerberLines("?2J.gtl", 14) +
+                       GerberLines("\xE2\x80\x9B\xC3\xBC.gtl", 14)),
+       .changes = {{"\x1b[2J.gtl", kFsl}, {"a\t\rFile size = 0\n.gtl", kFsl}, {"del\x7f.gtl", kFsl},
+                   {"\xC2\x9B" "2J.gtl", kFsl}, {"\x9B" "2J.gtl", kFsl}, {"\xE2\x80\x9B\xC3\xBC.gtl", kFsl}},
        .linux_only = "Windows names hold no control characters"},
+      // The drill file gets the table as it is; the console shows an escape
+      // sequence (one that sets a window title) with "?", tabs as they are.
+      {.name = "ControlCharactersOfAToolTableAreShownAsQuestionMarks",
+       .before = {{"r.inf", "T-Code   Size\r\nT01\t\x1b]0;title\x07      .0320\xC2\x9B\r\n----\r\n"},
+                  {"a.drl", "M48\r\n"}},
+       .out = Repaired("processing...\r\n\nT01\t?]0;title?C0.0320" +
+                       std::string(platform.wine ? "\xC2\x9B" : "?") + "\r\n\r\nprocessing .drl file\r\n"),
+       .changes = {{"a.drl", drl + "\nT01\t\x1b]0;title\x07" "C0.0320\xC2\x9B\r\n\r\n"}}},
       {.name = "ReadOnlyFileIsRefusedAndKept", .before = {{ro, "FSD\n"}}, .exit_code = 1,
        .out = kBanner + "\n\r\n" + GerberLines(shown_ro, 4),
        .err = "Cannot create file \"{work}" + std::string(platform.wine ? "\\" : "/") + reported_ro + "\". " +
@@ -208,6 +221,25 @@ void RepairLargeGerber(std::uint64_t blocks, long address_space_limit) {
 // would not fit its address space together. Only streaming gets them through.
 TEST(Repair, FileFarLargerThanTheMemoryLimitIsRepaired) {
   RepairLargeGerber(ThisPlatform().wine ? 1100 : 300, ThisPlatform().wine ? 0 : 64L << 20);
+}
+
+// A drill report of 96 MiB with LF line ends, its table in the middle, under
+// 64 MiB of address space: only its table is held.
+TEST(Repair, ReportFarLargerThanTheMemoryLimitGivesItsTable) {
+  if (std::getenv("CAMFIX_SANITIZED") != nullptr) GTEST_SKIP() << "sanitizers reserve memory";
+  std::string half;
+  while (half.size() < (std::size_t{48} << 20)) half += "Hits 0123456789 ---- 0123456789\n";
+  ScratchFolder folder;
+  std::ofstream(folder / "big.inf", std::ios::binary)
+      << half << "T-Code   Size\nT01      .0320\n----\n" << half;
+  half = {};
+  const auto result = CamfixProcess({.folder = folder.Path(),
+                                     .input = "\n\n",
+                                     .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
+                                     .seconds = 300})
+                          .Finish();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, Repaired("processing...\r\n\nT01C0.0320\r\n\r\n"));
 }
 
 // Beyond 4 GiB: 32-bit sizes and offsets would wrap (label huge, as the

@@ -95,6 +95,26 @@ std::vector<Row> SaveRows() {
          chown((work + "/a.gtl").c_str(), 0, kColleagues), chmod((work + "/a.gtl").c_str(), 06775);
          chmod(work.c_str(), 01777);
        }},
+      // Only a batch file that no other user could have written is started:
+      // the runner's own or root's, which not everyone may write.
+      {.name = "StrangersBatchFileInASharedStickyFolderIsNotStarted",
+       .before = {{"gerber.bat", "echo mine > marker\n"}, {"GERBER.BAT", "echo planted > marker\n"}},
+       .out = Repaired(""), .err = "camfix: GERBER.BAT was not started: its owner is nobody, not you or root\r\n",
+       .changes = {{"marker", "mine\n"}}, .arrange = [](const std::string& work) {
+         chown((work + "/GERBER.BAT").c_str(), kNobody, kNobody), chmod(work.c_str(), 01777);
+       }},
+      {.name = "StrangersBatchFileAloneIsNotStarted", .before = {{"gerber.bat", "echo planted > marker\n"}},
+       .out = Repaired(""), .err = "camfix: gerber.bat was not started: its owner is nobody, not you or root\r\n",
+       .arrange = [](const std::string& work) { chown((work + "/gerber.bat").c_str(), kNobody, kNobody); }},
+      {.name = "BatchFileEveryoneMayWriteIsNotStarted", .before = {{"gerber.bat", "echo planted > marker\n"}},
+       .out = Repaired(""), .err = "camfix: gerber.bat was not started: everyone may write it (owner root)\r\n",
+       .arrange = [](const std::string& work) { chmod((work + "/gerber.bat").c_str(), 0666); }},
+      {.name = "OwnBatchFileTheGroupMayWriteIsStarted", .options = colleague,
+       .before = {{"gerber.bat", "echo launched > marker\n"}}, .out = Repaired(""),
+       .changes = {{"marker", "launched\n"}}, .arrange = [](const std::string& work) {
+         chown((work + "/gerber.bat").c_str(), kNobody, kColleagues), chmod((work + "/gerber.bat").c_str(), 0664);
+         chmod(work.c_str(), 0777);
+       }},
       {.name = "FileTheUserCannotRead", .options = colleague, .before = before, .exit_code = 1,
        .out = kBanner + "\n\r\n", .err = "Cannot open file \"{work}/a.gtl\". Permission denied.",
        .error = "EFOpenError", .arrange = [](const std::string& work) {

@@ -6,6 +6,7 @@
 
 namespace {
 
+using platform::ConsoleSafeText;
 using platform::FileNameAfter;
 using platform::kNoLeadBytes;
 using platform::LeadByteSet;
@@ -32,6 +33,30 @@ TEST(LeadBytes, CodePageRangesAndFileNamesThatSplitOnlyBetweenCharacters) {
   };
   for (const auto& [path, lead_bytes, at] : paths) {
     EXPECT_EQ(FileNameAfter(path, "\\/", lead_bytes) - path, at) << path;
+  }
+}
+
+// Only what a terminal takes as a control becomes "?": a byte 0x80 to 0x9F
+// within valid UTF-8 is part of a character.
+TEST(ConsoleSafeText, ControlCharactersAreShownAsQuestionMarks) {
+  const struct {
+    std::string_view text, kept, shown;
+  } rows[] = {
+      {"plain \xC3\xBC \xD0\xBF \xE4\xB8\xAD \xF0\x9F\x98\x80 \xE2\x80\x9B", "",
+       "plain \xC3\xBC \xD0\xBF \xE4\xB8\xAD \xF0\x9F\x98\x80 \xE2\x80\x9B"},
+      {"\x1b[2J\x7F\x01", "", "?[2J??"},
+      {"a\tb\r\n", "", "a?b??"},
+      {"a\tb\r\n\x0b", "\r\n\t", "a\tb\r\n?"},
+      // U+009B, U+0080, U+009F, U+00A0
+      {"\xC2\x9BH \xC2\x80 \xC2\x9F \xC2\xA0", "", "?H ? ? \xC2\xA0"},
+      {"\x9BH \x80\x9F", "", "?H ??"},                             // bytes on their own
+      {"caf\xE9 \xC2", "", "caf\xE9 \xC2"},                        // Latin-1, a cut sequence
+      {"\xE0\x82\x9B \xC0\x9B", "", "\xE0?? \xC0?"},               // overlong forms
+      {"\xED\xA0\x9B \xF4\x90\x80\x80", "", "\xED\xA0? \xF4???"},  // surrogate, beyond U+10FFFF
+      {"\xE2\x9B", "", "\xE2?"},                                   // one byte short
+  };
+  for (const auto& [text, kept, shown] : rows) {
+    EXPECT_EQ(ConsoleSafeText(text, kept), shown) << text;
   }
 }
 
