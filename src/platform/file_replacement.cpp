@@ -19,4 +19,17 @@ void PendingFlush::Wait() {
   if (flushes_ != nullptr) flushes_->WaitUntilPending(0);
 }
 
+void ReplacementBase::StartFlush(Background& flushes) {
+  if (IsOpen() && write_error_ == 0) flush_.Start(flushes, temp_);
+}
+
+std::optional<CommitResult> ReplacementBase::Unready() {
+  using Outcome = CommitResult::Outcome;
+  if (!IsOpen()) return Result(Outcome::kNotBegun, begin_error_);
+  if (write_error_ != 0) return Result(Outcome::kWriteFailed, write_error_);
+  if (ErrorCode error = flush_.Finish(temp_); error != 0) return Result(Outcome::kRefused, error);
+  if (!original_.Unchanged(path_)) return Result(Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  return std::nullopt;
+}
+
 }  // namespace platform

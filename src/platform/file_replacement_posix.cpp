@@ -601,44 +601,29 @@ constexpr std::uint64_t kWritebackLag = 8;
 // The new content in a temporary file beside the original, put in its place
 // by an exchange of names; or, where that would lose what the file is, staged
 // in full under a name of its own and then copied over the file itself.
-class PosixReplacement : public FileReplacement {
+class PosixReplacement : public ReplacementBase {
  public:
   PosixReplacement(const std::string& path, const InputFile& original,
                    const std::function<void()>& before_naming);
-  ~PosixReplacement() override {
-    flush_.Wait();  // the file is in use there
-    Discard();
-  }
+  ~PosixReplacement() override { Discard(); }
 
   void Write(const char* data, std::size_t count) override;
-  void StartFlush(Background& flushes) override {
-    if (IsOpen() && write_error_ == 0) flush_.Start(flushes, temp_);
-  }
   bool InPlace() const override { return how_ == ReplaceBy::kOverwrite; }
   CommitResult Commit() override;
 
  private:
-  bool IsOpen() const { return temp_ != kInvalidHandle; }
   void Discard();
-  CommitResult Result(CommitResult::Outcome outcome, ErrorCode error = 0);
   CommitResult Rename();
   CommitResult CommitInPlace();
 
-  std::string path_;
-  const InputFile& original_;
   ReplaceBy how_ = ReplaceBy::kRename;
   std::string temp_name_;  // empty while the temporary file has no name
-  NativeHandle temp_ = kInvalidHandle;
   std::uint64_t written_ = 0;
-  ErrorCode begin_error_ = 0;
-  ErrorCode write_error_ = 0;
-  std::string failed_place_;
-  PendingFlush flush_;
 };
 
 PosixReplacement::PosixReplacement(const std::string& path, const InputFile& original,
                                    const std::function<void()>& before_naming)
-    : path_(path), original_(original) {
+    : ReplacementBase(path, original) {
   begin_error_ = PlanReplacement(original.Handle(), path, how_);
   if (begin_error_ != 0) return;
   temp_ = CreateUnnamed(path);
@@ -653,6 +638,7 @@ PosixReplacement::PosixReplacement(const std::string& path, const InputFile& ori
 // The name an interruption removes is this file's while it has one; else it
 // may be that of the file before, still being committed.
 void PosixReplacement::Discard() {
+  flush_.Wait();  // the file is in use there
   if (IsOpen()) close(Fd(temp_));
   temp_ = kInvalidHandle;
   if (temp_name_.empty()) return;
@@ -686,16 +672,9 @@ void PosixReplacement::Write(const char* data, std::size_t count) {
   }
 }
 
-CommitResult PosixReplacement::Result(CommitResult::Outcome outcome, ErrorCode error) {
-  return {outcome, error, failed_place_, {}};
-}
-
 CommitResult PosixReplacement::Commit() {
   using Outcome = CommitResult::Outcome;
-  if (!IsOpen()) return Result(Outcome::kNotBegun, begin_error_);
-  if (write_error_ != 0) return Result(Outcome::kWriteFailed, write_error_);
-  if (ErrorCode error = flush_.Finish(temp_); error != 0) return Result(Outcome::kRefused, error);
-  if (!original_.Unchanged(path_)) return Result(Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  if (auto unready = Unready()) return *unready;
   if (!InPlace()) {
     const ErrorCode error = CopyIdentity(original_.Handle(), temp_);
     if (error == 0) return Rename();

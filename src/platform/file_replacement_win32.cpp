@@ -82,44 +82,28 @@ ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
 // Refused: read-only, hidden and system files, by the open file's own
 // attributes. A file that others hold open without letting it be renamed
 // fails the replace at the end, which then leaves it as it was.
-class WindowsReplacement : public FileReplacement {
+class WindowsReplacement : public ReplacementBase {
  public:
   WindowsReplacement(const std::string& path, const InputFile& original,
                      const std::function<void()>& before_naming);
-  ~WindowsReplacement() override {
-    flush_.Wait();  // the file is in use there
-    Discard();
-  }
+  ~WindowsReplacement() override { Discard(); }
 
-  void Write(const char* data, std::size_t count) override;
-  void StartFlush(Background& flushes) override {
-    if (IsOpen() && write_error_ == 0) flush_.Start(flushes, temp_);
-  }
+  // Never: the file's name always gets a new file.
   bool InPlace() const override { return false; }
+  void Write(const char* data, std::size_t count) override;
   CommitResult Commit() override;
 
  private:
-  bool IsOpen() const { return temp_ != kInvalidHandle; }
   void Create(const std::wstring& folder);
   void Discard();
-  CommitResult Result(CommitResult::Outcome outcome, ErrorCode error = 0) const {
-    return {outcome, error, failed_place_, {}};
-  }
   CommitResult MoveIntoPlace();
 
-  std::string path_;
-  const InputFile& original_;
   std::string temp_name_;  // registered for removal on an interruption
-  NativeHandle temp_ = kInvalidHandle;
-  ErrorCode begin_error_ = 0;
-  ErrorCode write_error_ = 0;
-  std::string failed_place_;
-  PendingFlush flush_;
 };
 
 WindowsReplacement::WindowsReplacement(const std::string& path, const InputFile& original,
                                        const std::function<void()>& before_naming)
-    : path_(path), original_(original) {
+    : ReplacementBase(path, original) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(AsHandle(original.Handle()), &info)) {
     begin_error_ = LastError();
@@ -157,6 +141,7 @@ void WindowsReplacement::Create(const std::wstring& folder) {
 }
 
 void WindowsReplacement::Discard() {
+  flush_.Wait();  // the file is in use there
   if (IsOpen()) CloseHandle(AsHandle(temp_));
   temp_ = kInvalidHandle;
   if (temp_name_.empty()) return;
@@ -177,11 +162,7 @@ void WindowsReplacement::Write(const char* data, std::size_t count) {
 }
 
 CommitResult WindowsReplacement::Commit() {
-  using Outcome = CommitResult::Outcome;
-  if (!IsOpen()) return Result(Outcome::kNotBegun, begin_error_);
-  if (write_error_ != 0) return Result(Outcome::kWriteFailed, write_error_);
-  if (ErrorCode error = flush_.Finish(temp_); error != 0) return Result(Outcome::kRefused, error);
-  if (!original_.Unchanged(path_)) return Result(Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  if (auto unready = Unready()) return *unready;
   return MoveIntoPlace();
 }
 
