@@ -264,6 +264,7 @@ void Check(const Row& row) {
     EXPECT_EXIT(save(), testing::KilledBySignal(row.killed), "");
   } else {
     EXPECT_EQ(save(), Replaced(Replaced(row.raised, "{file}", file), "{staged}", folder / staged));
+    EXPECT_EQ(struck, row.call != Call::none);  // the call the row names was made
   }
   EXPECT_TRUE(folder.Read(row.after == After::kKeptAside ? staged : "a.gtl") ==
               texts.Of(row.after));
