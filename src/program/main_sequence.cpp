@@ -4,8 +4,11 @@
 #include "platform/arguments.h"
 #include "platform/background.h"
 #include "platform/batch_file.h"
+#include "platform/console_io.h"
+#include "platform/directory.h"
 #include "platform/process.h"
 #include "program/command_line.h"
+#include "program/own_window.h"
 #include "repair/repair_run.h"
 
 namespace {
@@ -21,6 +24,7 @@ constexpr const char* kBanner[] = {
 // clang-format on
 
 [[noreturn]] void RunDialogue() {
+  ShowFolderToRepair(platform::OwnConsoleWindow(), platform::WorkingFolder());
   for (const char* line : kBanner) {
     WriteLine(line);
     CheckConsoleError();
