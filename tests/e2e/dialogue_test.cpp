@@ -79,7 +79,8 @@ std::vector<Row> DialogueRows() {
                    .input = "\n\n"},
        .before = {{"sub/gerber.bat", launched}}, .out = kBanner + "\n\r\n" + kEnd},
       // Explorer's "K:\" for the background of a drive arrives as K:".
-      {.name = "DriveRootAsExplorerPassesIt", .options = {.arguments = {"K:\""}, .input = "\n\n"},
+      {.name = "DriveRootAsExplorerPassesIt",
+       .options = {.arguments = {"K:\""}, .input = platform.wine ? "\n\n" : ""},
        .before = kBoard, .exit_code = platform.wine ? 0 : 2,
        .out = platform.wine ? kBanner + "\n\r\nFile name = board.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd : "",
        .err = platform.wine ? "" : refused + "K:\"\"\r\n", .changes = platform.wine ? kRepaired : Files{},
