@@ -35,7 +35,7 @@ bool WriteWide(HANDLE console, const char* piece, std::uint32_t size) {
     if (whole + step > size) break;
     whole += step;
   }
-  held_lead_byte = whole < size ? piece[whole] : 0;
+  held_lead_byte = whole < size ? piece[whole] : '\0';
   wchar_t wide[kPiece + 1];
   const int length = MultiByteToWideChar(CP_ACP, 0, piece, static_cast<int>(whole), wide,
                                          static_cast<int>(std::size(wide)));
