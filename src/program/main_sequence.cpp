@@ -5,7 +5,6 @@
 #include "platform/background.h"
 #include "platform/batch_file.h"
 #include "platform/console_io.h"
-#include "platform/directory.h"
 #include "platform/process.h"
 #include "program/command_line.h"
 #include "program/own_window.h"
@@ -24,7 +23,7 @@ constexpr const char* kBanner[] = {
 // clang-format on
 
 [[noreturn]] void RunDialogue() {
-  ShowFolderToRepair(platform::OwnConsoleWindow(), platform::WorkingFolder());
+  ShowFolderToRepair(platform::OwnConsoleWindow());
   for (const char* line : kBanner) {
     WriteLine(line);
     CheckConsoleError();

@@ -4,6 +4,7 @@
 
 #include "console/console_streams.h"
 #include "platform/code_page.h"
+#include "platform/directory.h"
 
 namespace {
 
@@ -13,10 +14,10 @@ void Show(const platform::ConsoleWindow& window, std::string_view text) {
 
 }  // namespace
 
-void ShowFolderToRepair(const platform::ConsoleWindow& window, const std::string& folder) {
+void ShowFolderToRepair(const platform::ConsoleWindow& window) {
   if (!window.own) return;
   Show(window, "camfix is about to repair the CAM files in\r\n  " +
-                   platform::ConsoleText(folder) +
+                   platform::ConsoleText(platform::WorkingFolder()) +
                    "\r\nIf that is the wrong folder, close this window or press Ctrl+C.\r\n\r\n");
 }
 

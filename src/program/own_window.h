@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "platform/console_io.h"
 
 // What camfix says on a console window of its own (platform::OwnConsoleWindow),
@@ -10,9 +8,9 @@
 // the window is not camfix's own, so that a console, a pipe or a file sees no
 // change.
 
-// Before the first prompt: which folder is about to be repaired, so that a
-// wrong one can be left with Ctrl+C.
-void ShowFolderToRepair(const platform::ConsoleWindow& window, const std::string& folder);
+// Before the first prompt: which folder is about to be repaired (the working
+// folder), so that a wrong one can be left with Ctrl+C.
+void ShowFolderToRepair(const platform::ConsoleWindow& window);
 
 // After a report on standard error: "Press Enter to close this window." and
 // a wait for Enter (or for the end of input, or a failed read), so that the

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <pty.h>
 #include <unistd.h>
@@ -39,9 +40,11 @@ class PipeWindow {
   platform::ConsoleWindow window_;
 };
 
-const char* const kFolderShown =
-    "camfix is about to repair the CAM files in\r\n  /cam/board\r\n"
-    "If that is the wrong folder, close this window or press Ctrl+C.\r\n\r\n";
+std::string FolderShown() {
+  return "camfix is about to repair the CAM files in\r\n  " +
+         std::filesystem::current_path().string() +
+         "\r\nIf that is the wrong folder, close this window or press Ctrl+C.\r\n\r\n";
+}
 
 struct Row {
   const char* name;
@@ -55,15 +58,15 @@ struct Row {
 // takes in whatever was typed.
 const Row kRows[] = {
     {"NotOwnShowsAndReadsNothing", false, "\r\n", "", "\r\n"},
-    {"OwnWaitsForEnter", true, "\r\n", std::string(kFolderShown) + "Press Enter to close this window.", ""},
-    {"OwnEndsAtTheEndOfInput", true, "", std::string(kFolderShown) + "Press Enter to close this window.", ""},
+    {"OwnWaitsForEnter", true, "\r\n", FolderShown() + "Press Enter to close this window.", ""},
+    {"OwnEndsAtTheEndOfInput", true, "", FolderShown() + "Press Enter to close this window.", ""},
 };
 
 class OwnWindow : public ::testing::TestWithParam<Row> {};
 
 TEST_P(OwnWindow, ShowsTheFolderAndWaitsOnlyWhenOwn) {
   const PipeWindow pipes(GetParam().own, GetParam().typed);
-  ShowFolderToRepair(pipes.Window(), "/cam/board");
+  ShowFolderToRepair(pipes.Window());
   WaitBeforeClosing(pipes.Window());
   EXPECT_EQ(pipes.Shown(), GetParam().shown);
   EXPECT_EQ(pipes.LeftTyped(), GetParam().left_typed);
