@@ -262,13 +262,14 @@ ErrorCode CopyIdentity(NativeHandle /*original*/, NativeHandle /*temp*/) { retur
 
 bool IdentityCannotTravel(ErrorCode /*error*/) { return false; }
 
+// The commit has just found `path` leading to `original` (FileReplacement::
+// Unchanged), and only the close of the temporary file comes between: a
+// second look by name would cost every file another open.
 ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
-                        const FileStamp& original) {
+                        const FileStamp& /*original*/) {
   const bool closed = CloseHandle(AsHandle(temp)) != 0;
   temp = kInvalidHandle;
   if (!closed) return LastError();
-  FileStamp named;
-  if (!StampOf(path, named) || !SameFile(named, original)) return kChangedMeanwhile;
   const std::wstring replacement = WideText(name);
   const std::wstring target = WideText(path);
   ErrorCode error = ReplaceKeepingIdentity(target, replacement);

@@ -7,6 +7,7 @@
 #include "platform/arguments.h"
 #include "platform/code_page.h"
 #include "platform/console_io.h"
+#include "program/own_window.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ int Refuse(const std::string& reason) {
   platform::ConvertToOem(text.data());
   platform::WriteConsoleBytes(platform::StandardErrorHandle(), text.data(),
                               static_cast<std::uint32_t>(text.size()));
+  WaitBeforeClosing(platform::OwnConsoleWindow());
   return kRefused;
 }
 
