@@ -22,7 +22,7 @@ constexpr const char* kUsage[] = {
     "Repairs the CAM files in FOLDER, or else in the working folder, and then",
     "starts gerber.bat there: FSL for FSD in the Gerber files (*.g*), and an",
     "INCH,LZ header with the tools of the drill report (*.inf) in the drill",
-    "files (*.drl).",
+    "files (*.drl) that declare no format of their own.",
     "  -h, --help  show this text (/? too on Windows)",
     "  --version   show the version",
 };

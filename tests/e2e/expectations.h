@@ -38,7 +38,7 @@ inline const std::string kUsage =
     "Repairs the CAM files in FOLDER, or else in the working folder, and then\r\n"
     "starts gerber.bat there: FSL for FSD in the Gerber files (*.g*), and an\r\n"
     "INCH,LZ header with the tools of the drill report (*.inf) in the drill\r\n"
-    "files (*.drl).\r\n"
+    "files (*.drl) that declare no format of their own.\r\n"
     "  -h, --help  show this text (/? too on Windows)\r\n"
     "  --version   show the version\r\n";
 
