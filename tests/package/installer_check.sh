@@ -52,7 +52,7 @@ for file in "$packages/camfix-$version-setup.exe" "$installed"; do
     grep -qx "$text" <<< "$details" || fail "${file##*/} has no $text in its version information"
   done
 done
-for text in 'level="asInvoker"' '<longPathAware' '<supportedOS'; do
+for text in 'level="asInvoker"' '>true</longPathAware>' '<supportedOS Id='; do
   grep -qa "$text" "$installed" || fail "camfix.exe's manifest lacks $text"
 done
 i686-w64-mingw32-objdump -p "$installed" | grep -q 'Entry: ID: 0x00000e' || fail "camfix.exe has no icon"
