@@ -43,7 +43,7 @@ fuzz-build:
 
 # Everything, as CI runs it (.ci/run): the prerequisites (as root also the
 # qemu-i386 entry that lets the wine tests run the shipped 32-bit camfix.exe,
-# README "How the tests run the 32-bit program"), every preset built
+# docs/testing.md, "How the tests run the 32-bit program"), every preset built
 # (windows64 only where the release tree chose it for the wine tests,
 # cmake/wine.cmake), then CTest on the release tree (unit, e2e, wine, huge,
 # installer, gerbv, lint, package), the asan and tsan trees (sanitizer; tsan

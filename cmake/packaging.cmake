@@ -32,6 +32,7 @@ endif()
   set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackNames.cmake)
   list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging)  # NSIS.template.in
   set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/program/camfix.ico)
   include(CPack)
   return()
 endif()

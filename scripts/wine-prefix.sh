@@ -14,6 +14,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine wineboot -i < /dev/null
   wineserver -w  # until wineboot's server has gone, so that ours is the one kept
 fi
+# As on Windows, a name that begins with a dot is no hidden file (wine's
+# default hides them).
+wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f < /dev/null > /dev/null 2>&1
 # Detached from CTest's output pipes; 2: a server for this prefix is up already.
 wineserver -p60 < /dev/null > /dev/null 2>&1 || [ $? -eq 2 ]
 # The PE header's machine field: 014c for i386, 8664 for x86-64.

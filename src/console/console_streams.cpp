@@ -77,11 +77,13 @@ bool NextInputByte(char& byte) {
   return true;
 }
 
-// Hands the pending bytes to the platform; on failure they are lost.
+// Hands the pending bytes to the platform; on failure they are lost. A
+// character device may be a console window, which is given the text.
 bool WriteOutBuffer() {
   if (ConsoleOutput.position == 0) return true;
-  const auto result = platform::WriteConsoleBytes(ConsoleOutput.handle, ConsoleOutput.buffer,
-                                                  ConsoleOutput.position);
+  const auto write =
+      ConsoleOutput.FlushAtLineEnd ? platform::WriteConsoleText : platform::WriteConsoleBytes;
+  const auto result = write(ConsoleOutput.handle, ConsoleOutput.buffer, ConsoleOutput.position);
   ConsoleOutput.position = 0;
   if (!result.ok) PendingConsoleError = result.error;
   return result.ok;

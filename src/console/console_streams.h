@@ -8,7 +8,8 @@
 // Buffered standard input and output. The operations never raise: a failure
 // leaves its code in PendingConsoleError, and CheckConsoleError, which callers
 // run after each console statement, raises EInOutError for it. Bytes pass
-// unchanged both ways. No operation allocates.
+// unchanged both ways; only a console window (Windows) is handed the
+// characters they stand for in the ANSI code page. No operation allocates.
 
 inline constexpr std::uint32_t ConsoleBufferSize = 128;
 

@@ -12,7 +12,8 @@ namespace platform {
 // no character is lost to the ANSI code page.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// Makes `folder`, spelled as ProgramArguments gives it, the working folder;
+// Makes `folder`, spelled as ProgramArguments gives it, the working folder
+// (on Windows K:" too, which is how Explorer's "K:\" arrives: the drive's root);
 // false, with nothing changed, when it names no folder that can be entered.
 bool EnterFolder(const std::string& folder);
 

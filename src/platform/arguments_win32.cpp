@@ -16,6 +16,19 @@ struct FreeLocal {
   void operator()(LPWSTR* block) const { LocalFree(block); }
 };
 
+bool IsDriveLetter(char letter) {
+  return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+}
+
+// Explorer passes a drive's root as "K:\", and the backslash before the
+// closing quote makes the argument K:" (no name holds a quote): that exact
+// shape is the root of the drive.
+std::string DriveRootOr(const std::string& folder) {
+  const bool drive_root =
+      folder.size() == 3 && IsDriveLetter(folder[0]) && folder[1] == ':' && folder[2] == '"';
+  return drive_root ? folder.substr(0, 2) + '\\' : folder;
+}
+
 }  // namespace
 
 // The C runtime's argv went through the ANSI code page; the wide command
@@ -31,7 +44,7 @@ std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
 }
 
 bool EnterFolder(const std::string& folder) {
-  return !folder.empty() && SetCurrentDirectoryW(WideText(folder).c_str()) != 0;
+  return !folder.empty() && SetCurrentDirectoryW(WideText(DriveRootOr(folder)).c_str()) != 0;
 }
 
 bool SlashQuestionMarkAsksForHelp() { return true; }

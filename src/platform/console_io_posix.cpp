@@ -55,6 +55,13 @@ IoResult WriteConsoleBytes(NativeHandle handle, const char* bytes, std::uint32_t
   return {true, done, 0};
 }
 
+// A terminal shows the bytes as they are.
+IoResult WriteConsoleText(NativeHandle handle, const char* text, std::uint32_t count) {
+  return WriteConsoleBytes(handle, text, count);
+}
+
+ConsoleWindow OwnConsoleWindow() { return {}; }
+
 bool ErrorCodesAreWindows() { return false; }
 
 void CloseNativeHandle(NativeHandle handle) { close(static_cast<int>(handle)); }

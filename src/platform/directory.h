@@ -36,8 +36,8 @@ inline constexpr std::uint32_t kFolderAttribute = 0x10;
 // The entries of the working folder whose names match `pattern` (letter case
 // ignored; on Windows the 8.3 short name may match too), without "." and
 // "..", in the platform's order. A name that
-// begins with a dot is hidden on POSIX, as the hidden attribute makes it on
-// Windows. Gives 0, or the platform's code when the folder cannot be listed;
+// begins with a dot is hidden, on Windows as well as an entry with the hidden
+// attribute. Gives 0, or the platform's code when the folder cannot be listed;
 // no match is 0 with no entries. A link is a link, never what it points to.
 ErrorCode ListWorkingFolder(const std::string& pattern, std::vector<DirectoryEntry>& entries);
 

@@ -87,11 +87,13 @@ EntryKind KindOf(const std::wstring& name, const Facts& facts) {
   return EntryKind::kFile;
 }
 
+// A name that begins with a dot (.gitattributes, .gitignore) is hidden, as on
+// POSIX: such files are never CAM output, though Windows shows them.
 DirectoryEntry Describe(const std::wstring& name, const Facts& facts) {
   DirectoryEntry entry;
   entry.name = Utf8Text(name);
   entry.size = facts.size;
-  entry.attributes = facts.attributes;
+  entry.attributes = facts.attributes | (name.starts_with(L'.') ? FILE_ATTRIBUTE_HIDDEN : 0);
   entry.kind = KindOf(name, facts);
   entry.dated = ToLocalDosStamp(facts.write_time, entry.dos_stamp);
   return entry;

@@ -166,15 +166,13 @@ CommitResult WindowsReplacement::Commit() {
   return MoveIntoPlace();
 }
 
-// The name must still lead to the file once the temporary file is closed.
+// The commit has just found `path_` leading to the file (Unready), and only
+// the close of the temporary file comes between: a second look by name would
+// cost every file another open.
 CommitResult WindowsReplacement::MoveIntoPlace() {
   using Outcome = CommitResult::Outcome;
   const bool closed = CloseHandle(AsHandle(std::exchange(temp_, kInvalidHandle))) != 0;
   if (!closed) return Result(Outcome::kRefused, LastError());
-  FileStamp named;
-  if (!sys::StampOf(path_, named) || !SameFile(named, original_.Stamp())) {
-    return Result(Outcome::kChangedMeanwhile, kChangedMeanwhile);
-  }
   const std::wstring replacement = WideText(temp_name_);
   const std::wstring target = WideText(path_);
   ErrorCode error = ReplaceKeepingIdentity(target, replacement);

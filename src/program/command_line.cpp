@@ -7,6 +7,7 @@
 #include "platform/arguments.h"
 #include "platform/code_page.h"
 #include "platform/console_io.h"
+#include "program/own_window.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ constexpr const char* kUsage[] = {
     "Repairs the CAM files in FOLDER, or else in the working folder, and then",
     "starts gerber.bat there: FSL for FSD in the Gerber files (*.g*), and an",
     "INCH,LZ header with the tools of the drill report (*.inf) in the drill",
-    "files (*.drl).",
+    "files (*.drl) that declare no format of their own.",
     "  -h, --help  show this text (/? too on Windows)",
     "  --version   show the version",
 };
@@ -44,6 +45,7 @@ int Refuse(const std::string& reason) {
   platform::ConvertToOem(text.data());
   platform::WriteConsoleBytes(platform::StandardErrorHandle(), text.data(),
                               static_cast<std::uint32_t>(text.size()));
+  WaitBeforeClosing(platform::OwnConsoleWindow());
   return kRefused;
 }
 

@@ -12,6 +12,7 @@
 // dialogue is to run. Otherwise it returns the exit code after it has written
 // the usage text (0) or the version (0) to standard output, or the usage text
 // and a one-line reason to standard error (2) for anything else: an unknown
-// option, more than one argument, or a FOLDER that cannot be entered. Nothing
-// else is read or written. A failure on standard output raises EInOutError.
+// option, more than one argument, or a FOLDER that cannot be entered (on a
+// console window of camfix's own, it then waits for Enter). Nothing else is
+// read or written. A failure on standard output raises EInOutError.
 std::optional<int> FollowCommandLine(const std::vector<std::string>& arguments);

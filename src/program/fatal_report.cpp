@@ -11,6 +11,7 @@
 #include "platform/module.h"
 #include "platform/process.h"
 #include "program/main_sequence.h"
+#include "program/own_window.h"
 #include "text/exceptions.h"
 
 namespace {
@@ -119,6 +120,7 @@ void ReportFatalError(const Exception& error) {
   const auto standard_error = platform::StandardErrorHandle();
   platform::WriteConsoleBytes(standard_error, report, static_cast<std::uint32_t>(length));
   platform::WriteConsoleBytes(standard_error, "\r\n", 2);
+  WaitBeforeClosing(platform::OwnConsoleWindow());
   NormalExit(1);  // nothing is held and nothing pending now, so it cannot raise
 }
 

@@ -18,7 +18,8 @@ std::size_t ComposeFatalReport(const Exception& error, std::uintptr_t address, c
                                std::size_t capacity);
 
 // Hands held output to the platform, writes the report to standard error in
-// the OEM code page followed by CR LF, and ends the process with exit code 1.
+// the OEM code page followed by CR LF, waits for Enter on a console window of
+// camfix's own, and ends the process with exit code 1.
 // An error in the flush takes the place of `error`.
 [[noreturn]] void ReportFatalError(const Exception& error);
 

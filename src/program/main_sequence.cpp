@@ -4,8 +4,10 @@
 #include "platform/arguments.h"
 #include "platform/background.h"
 #include "platform/batch_file.h"
+#include "platform/console_io.h"
 #include "platform/process.h"
 #include "program/command_line.h"
+#include "program/own_window.h"
 #include "repair/repair_run.h"
 
 namespace {
@@ -21,6 +23,7 @@ constexpr const char* kBanner[] = {
 // clang-format on
 
 [[noreturn]] void RunDialogue() {
+  ShowFolderToRepair(platform::OwnConsoleWindow());
   for (const char* line : kBanner) {
     WriteLine(line);
     CheckConsoleError();

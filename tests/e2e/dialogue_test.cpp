@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 #include "e2e/expectations.h"
 #include "e2e/run_camfix.h"
@@ -11,6 +13,15 @@ namespace {
 
 const Files kBoard = {{"board.gtl", "FSD\n"}};
 const Files kRepaired = {{"board.gtl", "FSL\r\n"}};
+
+// Under wine, drive K: of the prefix becomes the work folder.
+void MapDriveK(const std::string& work) {
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr || !ThisPlatform().wine) return;
+  const std::string drive = std::string(prefix) + "/dosdevices/k:";
+  unlink(drive.c_str());
+  ASSERT_EQ(symlink(work.c_str(), drive.c_str()), 0);
+}
 
 std::string IoError(int code) { return "I/O error " + std::to_string(code) + "."; }
 
@@ -57,6 +68,17 @@ std::vector<Row> DialogueRows() {
        .err = refused + "board.gtl\"\r\n"},
       {.name = "TwoFolders", .options = {.arguments = {"{work}", "{work}"}}, .before = kBoard, .exit_code = 2,
        .err = kUsage + "camfix: too many arguments (one folder at most)\r\n"},
+      {.name = "GerberBatOnPathIsNotLaunched",
+       .options = {.environment = {platform.wine ? "WINEPATH={work}\\sub" : "PATH={work}/sub:/usr/bin:/bin"},
+                   .input = "\n\n"},
+       .before = {{"sub/gerber.bat", launched}}, .out = kBanner + "\n\r\n" + kEnd},
+      // Explorer's "K:\" for the background of a drive arrives as K:".
+      {.name = "DriveRootAsExplorerPassesIt",
+       .options = {.arguments = {"K:\""}, .input = platform.wine ? "\n\n" : ""},
+       .before = kBoard, .exit_code = platform.wine ? 0 : 2,
+       .out = platform.wine ? kBanner + "\n\r\nFile name = board.gtl\r\nFile size = 4\r\nprocessing...\r\n" + kEnd : "",
+       .err = platform.wine ? "" : refused + "K:\"\"\r\n", .changes = platform.wine ? kRepaired : Files{},
+       .arrange = MapDriveK},
       {.name = "GerberBatInCapitalsWithCrLfLines", .before = {{"GERBER.BAT", "echo launched > marker\r\n"}},
        .out = kBanner + "\n\r\n" + kEnd, .changes = {{"marker", platform.batch_marker}}},
       {.name = "FirstSpellingInByteOrderIsLaunched",
@@ -73,6 +95,18 @@ std::vector<Row> DialogueRows() {
   // clang-format on
 }
 ROW_TESTS(Dialogue, DialogueRows);
+
+// A console shows a name as it is, whatever its own code page (under wine a
+// terminal is a console, which adds escapes of its own).
+TEST(Dialogue, TerminalShowsANonAsciiNameAsItIs) {
+  ScratchFolder folder;
+  folder.Write("M\xC3\xBCller.gtl", "FSD\n");
+  const char* enter_twice = ThisPlatform().wine ? "\r\r" : "\n\n";
+  CamfixProcess camfix({.folder = folder.Path(), .input = enter_twice, .output = Output::kTerminal});
+  const auto result = camfix.Finish();
+  EXPECT_NE(result.out.find("File name = M\xC3\xBCller.gtl\r"), std::string::npos) << result.out;
+  EXPECT_EQ(result.exit_code, 0);
+}
 
 // gerber.bat is started before camfix waits for the last line, which a
 // capital Q does not spare.

@@ -38,7 +38,7 @@ inline const std::string kUsage =
     "Repairs the CAM files in FOLDER, or else in the working folder, and then\r\n"
     "starts gerber.bat there: FSL for FSD in the Gerber files (*.g*), and an\r\n"
     "INCH,LZ header with the tools of the drill report (*.inf) in the drill\r\n"
-    "files (*.drl).\r\n"
+    "files (*.drl) that declare no format of their own.\r\n"
     "  -h, --help  show this text (/? too on Windows)\r\n"
     "  --version   show the version\r\n";
 
@@ -136,6 +136,7 @@ inline void CheckRow(const Row& row) {
   for (const auto& [name, bytes] : row.before) identities[name] = Identity(work / name);
   auto options = row.options;
   for (auto& argument : options.arguments) argument = WithFolder(argument, work.Path());
+  for (auto& setting : options.environment) setting = WithFolder(setting, work.Path());
   const bool from_start = !row.options.arguments.empty() && row.options.arguments[0] == "{work}";
   options.folder = from_start ? start.Path() : work.Path();
   CamfixProcess camfix(options);
@@ -143,7 +144,7 @@ inline void CheckRow(const Row& row) {
   // gerber.bat runs detached: its marker is waited for, or, when it must not
   // come, given half a second to show up anyway.
   const int waits = row.changes.contains("marker")      ? 3000
-                    : row.before.contains("gerber.bat") ? 50
+                    : row.before.contains("gerber.bat") || row.before.contains("sub/gerber.bat") ? 50
                                                         : 0;
   for (int tries = 0; tries < waits && work.Read("marker").empty(); ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -123,7 +123,8 @@ std::vector<Row> RepairRows() {
        .out = Repaired("File name = logo.gif\r\nFile size = 10\r\n"
                        "not a text file, left unchanged: logo.gif\r\n"
                        "not a text file, left unchanged: t.inf\r\n")},
-      {.name = "OddEntriesArePassedOver", .before = {{".gitignore", "x.g\n"}, {".hidden.drl", "M48\n"}},
+      {.name = "OddEntriesArePassedOver",
+       .before = {{".gitignore", "x.g\n"}, {".gitattributes", "* -text\n"}, {".hidden.drl", "M48\n"}},
        .out = Repaired(""), .arrange = OddEntries},
       {.name = "FilesDatedBefore1980AreSkippedByTheDrillPassesOnly",
        .before = {{"old.gtl", "FSD\n"}, {"old.inf", kReport}, {"old.drl", "M48\n"}},

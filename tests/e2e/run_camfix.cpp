@@ -24,11 +24,13 @@ void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
 
-// Typed lines arrive a line at a time; output bytes pass untranslated.
+// Typed lines arrive a line at a time; input and output bytes pass
+// untranslated (a CR stays a CR, which is Enter to wine's console).
 void MakeConsoleLike(int terminal) {
   termios mode{};
   tcgetattr(terminal, &mode);
   mode.c_lflag = (mode.c_lflag & ~(ECHO | ECHONL)) | ICANON;
+  mode.c_iflag &= ~ICRNL;
   mode.c_oflag &= ~OPOST;
   tcsetattr(terminal, TCSANOW, &mode);
 }
@@ -59,6 +61,7 @@ void Limit(int resource, long bytes) {
       (setgroups(1, groups) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
     _exit(122);
   }
+  for (const auto& setting : options.environment) putenv(const_cast<char*>(setting.c_str()));
   Limit(RLIMIT_FSIZE, options.file_size_limit);
   Limit(RLIMIT_AS, options.address_space_limit);
   execvp(argv[0], argv.data());

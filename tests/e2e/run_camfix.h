@@ -17,6 +17,7 @@ inline constexpr unsigned kColleagues = 4242;
 struct RunOptions {
   std::string folder;                  // the working folder camfix starts in
   std::vector<std::string> arguments;  // after the program's name
+  std::vector<std::string> environment;  // NAME=VALUE settings added for camfix
   std::string input;                   // bytes on standard input, a pipe closed after them
   bool keep_input_open = false;        // leave the input pipe open for Feed()
   bool close_input = false;            // start with standard input closed

@@ -5,7 +5,9 @@
 # holds the uninstall entry and the Explorer entries, whose command lines, run
 # on copies of BOARD, repair it as the Linux CAMFIX FOLDER does (files and
 # console alike); an installer of version NEWER made from WINDOWS_TREE upgrades
-# it in place; the uninstaller leaves no file, no key and PATH as it was.
+# it in place; the uninstaller leaves no file, no key and PATH as it was. The
+# installer and the installed camfix.exe carry version information, and
+# camfix.exe an icon and its manifest.
 set -euo pipefail
 fail() { echo "installer_check: $*" >&2; exit 1; }
 packages=$1 version=$2 newer=$3 windows_tree=$4 camfix=$5 board=$6
@@ -43,6 +45,17 @@ rows=(
 )
 for row in "${rows[@]}"; do IFS='|' read -r key name data <<< "$row"; expect "$key" "$name" "$data"; done
 [[ $(value "$uninstall" EstimatedSize) =~ ^0x[1-9a-f] ]] || fail "no EstimatedSize"
+installed=$(wine winepath -u "$exe")
+for file in "$packages/camfix-$version-setup.exe" "$installed"; do
+  details=$(strings -el "$file")
+  for text in ProductName ProductVersion LegalCopyright "$version"; do
+    grep -qx "$text" <<< "$details" || fail "${file##*/} has no $text in its version information"
+  done
+done
+for text in 'level="asInvoker"' '>true</longPathAware>' '<supportedOS Id='; do
+  grep -qa "$text" "$installed" || fail "camfix.exe's manifest lacks $text"
+done
+i686-w64-mingw32-objdump -p "$installed" | grep -q 'Entry: ID: 0x00000e' || fail "camfix.exe has no icon"
 
 # What Explorer starts: the command line with the folder for %1 or %V.
 mkdir "$scratch/linux" && cp -r "$board" "$scratch/linux/board"
