@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "platform/handle_win32.h"
-#include "platform/interruptions.h"
 #include "platform/wide_text_win32.h"
 
 namespace platform {
@@ -38,8 +37,6 @@ std::string SystemErrorText(ErrorCode code) {
 }  // namespace platform
 
 namespace platform::sys {
-
-const ErrorCode kNoRoom = ERROR_DISK_FULL;
 
 namespace {
 
@@ -81,66 +78,6 @@ bool IsReparsePoint(HANDLE file, DWORD& tag) {
   }
   tag = info.ReparseTag;
   return true;
-}
-
-// The folder part of `path` with its separator, "." for a bare name.
-std::wstring FolderOf(const std::wstring& path) {
-  const auto separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
-}
-
-// A new empty file cfxXXXX.tmp in `folder`: a short name already, so neither
-// its long nor its short name matches "*.g*", "*.inf" or "*.drl".
-bool MakeTempFile(const std::wstring& folder, std::wstring& name) {
-  wchar_t temp[MAX_PATH] = {};
-  if (GetTempFileNameW(folder.c_str(), L"cfx", 0, temp) == 0) return false;
-  name = temp;
-  return true;
-}
-
-// Attributes for which the platform refuses to create a file anew.
-constexpr DWORD kUnreplaceable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
-
-// ReplaceFileW gives the new file the old one's access rights, attributes,
-// short name and streams, and fails rather than lose them. The old file goes
-// to a reserved backup name on the way, so that no failure leaves `path`
-// missing: where the new file could not take its place, the backup goes back.
-ErrorCode ReplaceKeepingIdentity(const std::wstring& path, const std::wstring& replacement) {
-  std::wstring backup;
-  if (!MakeTempFile(FolderOf(path), backup)) return LastError();
-  const ErrorCode error =
-      ReplaceFileW(path.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr)
-          ? 0
-          : LastError();
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
-      !MoveFileExW(backup.c_str(), path.c_str(), 0)) {
-    return error;  // the old content stays under the backup name
-  }
-  DeleteFileW(backup.c_str());
-  return error;
-}
-
-// Codes of a volume that cannot do ReplaceFileW at all; both files keep
-// their names then.
-bool IsUnsupported(ErrorCode error) {
-  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// A plain rename over the name, for such a volume. The new file takes the
-// attributes that survive a rewrite: archive, which a rewrite sets, and the
-// indexing bit.
-ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    SetFileAttributesW(replacement.c_str(),
-                       FILE_ATTRIBUTE_ARCHIVE | (attributes & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
-  }
-  return MoveFileExW(replacement.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : LastError();
 }
 
 }  // namespace
@@ -221,79 +158,5 @@ ErrorCode SyncFile(NativeHandle handle) {
 
 // Nothing runs beside camfix's own thread here, so nothing asks for room.
 std::uint64_t FreeSpace(NativeHandle /*handle*/) { return 0; }
-
-// Windows always renames: ReplaceFileW keeps what a rename would lose.
-// Refused: read-only, hidden and system files, by the open file's own
-// attributes. A file that others hold open without letting it be renamed
-// fails the replace at the end, which then leaves it as it was.
-ErrorCode PlanReplacement(NativeHandle original, const std::string& /*path*/, ReplaceBy& how) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(AsHandle(original), &info)) return LastError();
-  if ((info.dwFileAttributes & kUnreplaceable) != 0) return ERROR_ACCESS_DENIED;
-  how = ReplaceBy::kRename;
-  return 0;
-}
-
-// The temporary file always has a name: ReplaceFileW takes names.
-NativeHandle CreateUnnamed(const std::string& /*path*/) { return kInvalidHandle; }
-
-// The file is made and registered while interruptions wait, so none can
-// leave it behind; it is shared for deletion, so that an interruption can
-// remove it while it is open.
-NativeHandle CreateTemporary(const std::string& path, ReplaceBy /*how*/, std::string& name,
-                             ErrorCode& error) {
-  name.clear();
-  const InterruptionsHeld held;
-  std::wstring temp;
-  if (!MakeTempFile(FolderOf(WideText(path)), temp)) {
-    error = LastError();
-    return kInvalidHandle;
-  }
-  name = Utf8Text(temp);
-  RemoveOnInterruption(name);
-  const HANDLE handle = OpenExisting(temp, GENERIC_WRITE, FILE_SHARE_DELETE,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
-  if (handle == INVALID_HANDLE_VALUE) error = LastError();
-  return AsNative(handle);
-}
-
-// ReplaceFileW carries the owner, access rights and streams over.
-ErrorCode CopyIdentity(NativeHandle /*original*/, NativeHandle /*temp*/) { return 0; }
-
-bool IdentityCannotTravel(ErrorCode /*error*/) { return false; }
-
-// The commit has just found `path` leading to `original` (FileReplacement::
-// Unchanged), and only the close of the temporary file comes between: a
-// second look by name would cost every file another open.
-ErrorCode MoveIntoPlace(NativeHandle& temp, std::string& name, const std::string& path,
-                        const FileStamp& /*original*/) {
-  const bool closed = CloseHandle(AsHandle(temp)) != 0;
-  temp = kInvalidHandle;
-  if (!closed) return LastError();
-  const std::wstring replacement = WideText(name);
-  const std::wstring target = WideText(path);
-  ErrorCode error = ReplaceKeepingIdentity(target, replacement);
-  if (IsUnsupported(error)) error = MoveOver(target, replacement);
-  if (error != 0) return error;
-  name.clear();
-  RemoveOnInterruption({});
-  return 0;
-}
-
-// Windows never replaces in place: the temporary file always has a name.
-ErrorCode NameStagedCopy(NativeHandle /*temp*/, std::string& /*name*/, const std::string& /*path*/,
-                         std::string& /*staged*/) {
-  return 0;
-}
-
-// Windows has no call that makes a folder's entries durable; NTFS logs them.
-ErrorCode SyncFolderOf(const std::string& /*name*/) { return 0; }
-
-ErrorCode OverwriteWith(NativeHandle /*staged*/, std::uint64_t /*size*/, NativeHandle /*original*/,
-                        const std::string& /*path*/, bool& /*touched*/) {
-  return ERROR_NOT_SUPPORTED;
-}
-
-void RemoveFile(const std::string& name) { DeleteFileW(WideText(name).c_str()); }
 
 }  // namespace platform::sys

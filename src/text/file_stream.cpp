@@ -146,11 +146,31 @@ std::string WriteErrorMessage(const std::string& place, int code) {
 
 }  // namespace
 
-SavePass::SavePass(platform::Background& releases) : releases_(releases) {}
+SavePass::SavePass(platform::Background& releases, platform::FileReplacer& replacer)
+    : releases_(releases), replacer_(replacer) {}
 
 SavePass::~SavePass() {
   pending_.reset();
-  if (!renamed_.empty()) platform::FlushFolderOf(renamed_);
+  if (!renamed_.empty()) replacer_.FlushFolderOf(renamed_);
+}
+
+// The previous file is put in place before anything of this one is reported
+// or raised, and an error of its own comes first: also when this file's open
+// or read fails, or memory runs out.
+std::unique_ptr<FileRewrite> SavePass::Rewrite(const std::string& path,
+                                               const platform::FileStamp& listed,
+                                               Conversion conversion, HeadTest leave_as_is) {
+  auto rewrite = std::make_unique<FileRewrite>(path, std::move(conversion));
+  try {
+    rewrite->Open(listed, replacer_, [this] { Settle(); });
+    MakeRoomFor(*rewrite);
+    rewrite->Stream(leave_as_is);
+  } catch (...) {
+    Settle();
+    throw;
+  }
+  Settle();
+  return rewrite;
 }
 
 // A large file's writeback runs behind its writer, so its flush has little
@@ -160,16 +180,19 @@ SavePass::~SavePass() {
 // be.
 void SavePass::Commit(std::unique_ptr<FileRewrite> rewrite) {
   Settle();
-  if (IsLarge(rewrite->input_) || rewrite->replacement_.InPlace()) return rewrite->Commit();
-  if (!syncs_) syncs_.emplace();
-  rewrite->StartSync(*syncs_);
+  if (rewrite->IsLarge() || rewrite->InPlace()) {
+    if (rewrite->Commit(releases_)) renamed_ = rewrite->Path();
+    return;
+  }
+  if (!flushes_) flushes_.emplace();
+  rewrite->StartFlush(*flushes_);
   pending_ = std::move(rewrite);
 }
 
 void SavePass::Settle() {
   if (!pending_) return;
   const auto rewrite = std::move(pending_);
-  rewrite->Commit();
+  if (rewrite->Commit(releases_)) renamed_ = rewrite->Path();
 }
 
 // The most the next file's conversion can write (every byte a line end, and
@@ -177,9 +200,8 @@ void SavePass::Settle() {
 void SavePass::MakeRoomFor(const FileRewrite& next) {
   if (!pending_) return;
   constexpr std::uint64_t kMargin = std::uint64_t{64} << 20;
-  const auto size = next.input_.Stamp().size;
-  const auto needed = pending_->input_.Stamp().size + next.converter_.OutputCapacity(size) + kMargin;
-  if (next.input_.FreeSpace() < needed) Settle();
+  const auto needed = pending_->OldSize() + next.MostNewSize() + kMargin;
+  if (next.FreeSpace() < needed) Settle();
 }
 
 void SavePass::Flush() {
@@ -187,51 +209,51 @@ void SavePass::Flush() {
   if (renamed_.empty()) return;
   const auto renamed = std::move(renamed_);
   renamed_.clear();
-  if (platform::FlushFolderOf(renamed) != 0) RaiseKept(renamed);
+  if (replacer_.FlushFolderOf(renamed) != 0) RaiseKept(renamed);
 }
 
-// Whatever ends the construction, out of memory too, the previous file is
-// put in place first, and an error of its own comes before this file's.
-FileRewrite::FileRewrite(const std::string& path, const platform::FileStamp& listed,
-                         Conversion conversion, SavePass& pass, HeadTest leave_as_is) try
-    : path_(path), pass_(pass), converter_(std::move(conversion)), input_(path, listed),
-      replacement_(path, input_, [&pass] { pass.Settle(); }) {
-  CheckOpened(input_, path);
-  pass.MakeRoomFor(*this);
+FileRewrite::FileRewrite(const std::string& path, Conversion conversion)
+    : path_(path), converter_(std::move(conversion)) {}
+
+void FileRewrite::Open(const platform::FileStamp& listed, platform::FileReplacer& replacer,
+                       const std::function<void()>& before_naming) {
+  input_.emplace(path_, listed);
+  CheckOpened(*input_, path_);
+  replacement_ = replacer.Begin(path_, *input_, before_naming);
+}
+
+void FileRewrite::Stream(HeadTest leave_as_is) {
   left_as_is_ = StreamFile(
-      input_, converter_, [this](const char* begin, const char* end) { Write(begin, end); }, true,
-      leave_as_is);
-  pass.Settle();
-} catch (...) {
-  pass.Settle();
+      *input_, converter_,
+      [this](const char* begin, const char* end) {
+        replacement_->Write(begin, static_cast<std::size_t>(end - begin));
+      },
+      true, leave_as_is);
 }
 
-void FileRewrite::StartSync(platform::Background& syncs) {
-  if (replacement_.IsOpen() && !write_failed_) replacement_.StartSync(syncs);
-}
+bool FileRewrite::IsLarge() const { return ::IsLarge(*input_); }
 
-void FileRewrite::Write(const char* begin, const char* end) {
-  if (replacement_.IsOpen() && !write_failed_) {
-    write_failed_ = !replacement_.Write(begin, static_cast<std::size_t>(end - begin));
+bool FileRewrite::Commit(platform::Background& releases) {
+  using Outcome = platform::CommitResult::Outcome;
+  const auto result = replacement_->Commit();
+  const auto& failed = result.failed_place;
+  switch (result.outcome) {
+    case Outcome::kRenamed:
+    case Outcome::kRewrittenInPlace:
+      break;
+    case Outcome::kNotBegun:
+      Raise(EFCreateError(
+          FileErrorMessage("Cannot create file", failed.empty() ? path_ : failed, result.error)));
+    case Outcome::kWriteFailed:
+      Raise(EWriteError(WriteErrorMessage(failed, result.error)));
+    case Outcome::kChangedMeanwhile:
+      RaiseChanged(path_, result.kept_at);
+    case Outcome::kRefused:
+      if (!result.kept_at.empty()) RaiseKept(result.kept_at);
+      Raise(EWriteError(WriteErrorMessage(failed.empty() ? path_ : failed, result.error)));
   }
-}
-
-void FileRewrite::Commit() {
-  if (!replacement_.IsOpen()) {
-    const auto& place = replacement_.FailedPlace();
-    Raise(EFCreateError(FileErrorMessage("Cannot create file", place.empty() ? path_ : place,
-                                         replacement_.OpenError())));
-  }
-  if (write_failed_) {
-    Raise(EWriteError(WriteErrorMessage(replacement_.FailedPlace(), replacement_.WriteError())));
-  }
-  const auto error = replacement_.Commit();
-  if (error == platform::kChangedMeanwhile) RaiseChanged(path_, replacement_.KeptAt());
-  if (!replacement_.KeptAt().empty()) RaiseKept(replacement_.KeptAt());
-  const auto& failed = replacement_.FailedPlace();
-  if (error != 0) Raise(EWriteError(WriteErrorMessage(failed.empty() ? path_ : failed, error)));
-  if (replacement_.Renamed()) pass_.renamed_ = path_;
-  input_.CloseOn(pass_.releases_);
+  input_->CloseOn(releases);
+  return result.outcome == Outcome::kRenamed;
 }
 
 bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "platform/file_io.h"
+#include "platform/file_replacement.h"
 #include "text/line_converter.h"
 
 // Whole files through the line rules, read and written in chunks: camfix
@@ -29,13 +31,20 @@ using HeadTest = bool (*)(std::string_view head);
 // file streams.
 class SavePass {
  public:
-  explicit SavePass(platform::Background& releases);
+  explicit SavePass(platform::Background& releases,
+                    platform::FileReplacer& replacer = platform::SystemReplacer());
   // Flushes what an error left unflushed, that error being the one reported;
   // a file not yet put in place keeps its old content.
   ~SavePass();
   SavePass(const SavePass&) = delete;
   SavePass& operator=(const SavePass&) = delete;
 
+  // Reads the whole file at `path` through `conversion` into its replacement
+  // and then puts the previous file in place, raising the previous file's
+  // error first and then this one's (see FileRewrite::Open and Stream).
+  // `listed`: the file the folder listing saw under `path`.
+  std::unique_ptr<FileRewrite> Rewrite(const std::string& path, const platform::FileStamp& listed,
+                                       Conversion conversion, HeadTest leave_as_is = nullptr);
   // Puts the file in place, now or while the next file streams; raises as
   // FileRewrite::Commit does, then or when that next file is rewritten.
   void Commit(std::unique_ptr<FileRewrite> rewrite);
@@ -46,68 +55,78 @@ class SavePass {
   void Flush();
 
  private:
-  friend class FileRewrite;
   // Settles first unless the volume has room for `next` beside the file in
   // progress: the old content of that file is still on it.
   void MakeRoomFor(const FileRewrite& next);
 
   platform::Background& releases_;
+  platform::FileReplacer& replacer_;
   std::string renamed_;  // the last file a rename put in place since the flush
-  std::optional<platform::Background> syncs_;  // made durable there
-  std::unique_ptr<FileRewrite> pending_;       // being made durable
+  std::optional<platform::Background> flushes_;  // made durable there
+  std::unique_ptr<FileRewrite> pending_;         // being made durable
 };
 
-// A file rewritten through a conversion. The constructor reads the whole
-// file and streams the converted bytes into the file's replacement, settling
-// the pass before it returns or raises; SavePass::Commit puts them in the
-// file's place.
-// The order of the errors is that of reading the whole file first and writing
-// it afterwards.
+// A file rewritten through a conversion, in the steps SavePass takes: Open,
+// Stream, Commit. The order of the errors is that of reading the whole file
+// first and writing it afterwards.
 class FileRewrite {
  public:
-  // `listed`: the file the folder listing saw under `path`. Raises
-  // EFOpenError when the file cannot be opened, EFCreateError when `path`
-  // no longer holds that regular file, and EReadError when a read fails or
-  // the file ends before the size it had when opened. A file that cannot be
-  // replaced, or a failed write, is only raised by Commit; reading goes on to
-  // the end (past the holes of a file that is no text).
+  FileRewrite(const std::string& path, Conversion conversion);
+
+  // Opens the file and begins its replacement. Raises EFOpenError when the
+  // file cannot be opened and EFCreateError when `path` no longer holds the
+  // regular file `listed`. A file that cannot be replaced is only raised by
+  // Commit.
+  void Open(const platform::FileStamp& listed, platform::FileReplacer& replacer,
+            const std::function<void()>& before_naming);
+  // Reads the whole file and streams the converted bytes into the
+  // replacement. Raises EReadError when a read fails or the file ends before
+  // the size it had when opened; a failed write is only raised by Commit, and
+  // reading goes on to the end (past the holes of a file that is no text).
   // `leave_as_is`, when given, may keep a file that holds no zero byte in its
   // first chunk from being rewritten.
-  FileRewrite(const std::string& path, const platform::FileStamp& listed, Conversion conversion,
-              SavePass& pass, HeadTest leave_as_is = nullptr);
+  void Stream(HeadTest leave_as_is);
+  // Puts the new content in the file's place; true when a rename did (the
+  // folder is to be flushed). The file read is closed on `releases`. Raises
+  // EFCreateError when the file cannot be replaced or changed while it was
+  // rewritten, and EWriteError when the new content could not be written or
+  // put in place; the file keeps its old bytes then, unless the message names
+  // where the complete new content was kept. A message names the staged copy
+  // when that is what failed.
+  bool Commit(platform::Background& releases);
+  void StartFlush(platform::Background& flushes) { replacement_->StartFlush(flushes); }
 
+  const std::string& Path() const { return path_; }
   // Not text: the file stays as it is, and is not to be committed.
   bool HoldsZeroByte() const { return converter_.SawZeroByte(); }
   // Its head made `leave_as_is` keep it: the same, and the rest is not read.
   bool LeftAsItIs() const { return left_as_is_; }
   // False for an empty file.
   bool HasLines() const { return converter_.HasLines(); }
+  // More than one chunk: written behind the reads, its writeback with it.
+  bool IsLarge() const;
+  // Rewritten in place: it changes under its other names.
+  bool InPlace() const { return replacement_->InPlace(); }
+  // The room it takes on its volume: old content plus the most new content,
+  // and the room there is.
+  std::uint64_t OldSize() const { return input_->Stamp().size; }
+  std::uint64_t MostNewSize() const { return converter_.OutputCapacity(OldSize()); }
+  std::uint64_t FreeSpace() const { return input_->FreeSpace(); }
 
  private:
-  friend class SavePass;
-  // Raises EFCreateError when the file cannot be replaced or changed while
-  // it was rewritten, and EWriteError when the new content could not be
-  // written or put in place; the file keeps its old bytes then, unless the
-  // message names where the complete new content was kept. A message names
-  // the staged copy when that is what failed.
-  void Commit();
-  void Write(const char* begin, const char* end);
-  void StartSync(platform::Background& syncs);
-
   std::string path_;
-  SavePass& pass_;
   LineConverter converter_;
-  platform::InputFile input_;
-  platform::FileReplacement replacement_;
-  bool write_failed_ = false;  // by the writer thread while the file streams
+  std::optional<platform::InputFile> input_;
+  std::unique_ptr<platform::FileReplacement> replacement_;  // after input_: gone first
   bool left_as_is_ = false;
 };
 
 // Reads a file for reading only (a drill report) and hands its text, every
 // line followed by CR LF, to `take` piece by piece: camfix holds a few
 // megabytes of the file at a time, whatever its size. Raises EFOpenError,
-// EFCreateError and EReadError as FileRewrite's constructor does. False when the file holds a zero byte: it
-// is read to its end, and the pieces `take` got before it are no text.
+// EFCreateError and EReadError as FileRewrite's Open and Stream do. False
+// when the file holds a zero byte: it is read to its end, and the pieces
+// `take` got before it are no text.
 bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,
                   const std::function<void(std::string_view)>& take);
 
