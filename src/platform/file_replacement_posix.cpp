@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -306,12 +307,9 @@ double SecondsSince(const timespec& start) {
 
 // The system's lease break time in seconds; 0 where it cannot be read.
 double LeaseBreakSeconds() {
-  FILE* setting = std::fopen("/proc/sys/fs/lease-break-time", "re");
-  if (setting == nullptr) return 0;
-  double seconds = 0;
-  if (std::fscanf(setting, "%lf", &seconds) != 1) seconds = 0;
-  std::fclose(setting);
-  return seconds;
+  std::ifstream setting("/proc/sys/fs/lease-break-time");
+  long seconds = 0;
+  return setting >> seconds ? static_cast<double>(seconds) : 0;
 }
 
 // Whether no other program can have written under the lease taken at
