@@ -19,16 +19,20 @@ void PendingFlush::Wait() {
   if (flushes_ != nullptr) flushes_->WaitUntilPending(0);
 }
 
-void ReplacementBase::StartFlush(Background& flushes) {
-  if (IsOpen() && write_error_ == 0) flush_.Start(flushes, temp_);
+void StartFlush(NewContent& content, Background& flushes) {
+  if (IsOpen(content) && content.write_error == 0) content.flush.Start(flushes, content.temp);
 }
 
-std::optional<CommitResult> ReplacementBase::Unready() {
+std::optional<CommitResult> Unready(NewContent& content) {
   using Outcome = CommitResult::Outcome;
-  if (!IsOpen()) return Result(Outcome::kNotBegun, begin_error_);
-  if (write_error_ != 0) return Result(Outcome::kWriteFailed, write_error_);
-  if (ErrorCode error = flush_.Finish(temp_); error != 0) return Result(Outcome::kRefused, error);
-  if (!original_.Unchanged(path_)) return Result(Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  if (!IsOpen(content)) return Result(content, Outcome::kNotBegun, content.begin_error);
+  if (content.write_error != 0) return Result(content, Outcome::kWriteFailed, content.write_error);
+  if (ErrorCode error = content.flush.Finish(content.temp); error != 0) {
+    return Result(content, Outcome::kRefused, error);
+  }
+  if (!content.original.Unchanged(content.path)) {
+    return Result(content, Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  }
   return std::nullopt;
 }
 

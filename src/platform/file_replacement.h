@@ -95,31 +95,28 @@ class PendingFlush {
   ErrorCode error_ = 0;  // by `flushes_`, read once it is done
 };
 
-// For the implementations: new content in a file of its own, `temp_`, what
-// both keep of it and the checks before either commits. An implementation's
-// destructor waits for the flush before it discards the file.
-class ReplacementBase : public FileReplacement {
- public:
-  void StartFlush(Background& flushes) override;
-
- protected:
-  ReplacementBase(const std::string& path, const InputFile& original)
-      : path_(path), original_(original) {}
-  bool IsOpen() const { return temp_ != kInvalidHandle; }
-  CommitResult Result(CommitResult::Outcome outcome, ErrorCode error = 0) const {
-    return {outcome, error, failed_place_, {}};
-  }
-  // Why the commit cannot go on: no file, a failed write or flush, or a file
-  // that is no longer as it was opened; nothing when it can.
-  std::optional<CommitResult> Unready();
-
-  std::string path_;
-  const InputFile& original_;
-  NativeHandle temp_ = kInvalidHandle;
-  ErrorCode begin_error_ = 0;
-  ErrorCode write_error_ = 0;
-  std::string failed_place_;
-  PendingFlush flush_;
+// For the implementations: new content in a file of its own, `temp`, and
+// what both keep of it. An implementation waits for the flush before it
+// discards the file.
+struct NewContent {
+  std::string path;
+  const InputFile& original;
+  NativeHandle temp = kInvalidHandle;
+  ErrorCode begin_error = 0;
+  ErrorCode write_error = 0;
+  std::string failed_place;
+  PendingFlush flush;
 };
+
+inline bool IsOpen(const NewContent& content) { return content.temp != kInvalidHandle; }
+// Starts the flush of what was written, unless a write failed.
+void StartFlush(NewContent& content, Background& flushes);
+inline CommitResult Result(const NewContent& content, CommitResult::Outcome outcome,
+                           ErrorCode error = 0) {
+  return {outcome, error, content.failed_place, {}};
+}
+// Why the commit cannot go on: no file, a failed write or flush, or a file
+// that is no longer as it was opened; nothing when it can.
+std::optional<CommitResult> Unready(NewContent& content);
 
 }  // namespace platform

@@ -309,7 +309,8 @@ double SecondsSince(const timespec& start) {
 double LeaseBreakSeconds() {
   std::ifstream setting("/proc/sys/fs/lease-break-time");
   long seconds = 0;
-  return setting >> seconds ? static_cast<double>(seconds) : 0;
+  if (!(setting >> seconds)) return 0;
+  return static_cast<double>(seconds);
 }
 
 // Whether no other program can have written under the lease taken at
@@ -599,13 +600,16 @@ constexpr std::uint64_t kWritebackLag = 8;
 // The new content in a temporary file beside the original, put in its place
 // by an exchange of names; or, where that would lose what the file is, staged
 // in full under a name of its own and then copied over the file itself.
-class PosixReplacement : public ReplacementBase {
+class PosixReplacement : public FileReplacement {
  public:
   PosixReplacement(const std::string& path, const InputFile& original,
                    const std::function<void()>& before_naming);
   ~PosixReplacement() override { Discard(); }
+  PosixReplacement(const PosixReplacement&) = delete;
+  PosixReplacement& operator=(const PosixReplacement&) = delete;
 
   void Write(const char* data, std::size_t count) override;
+  void StartFlush(Background& flushes) override { platform::StartFlush(content_, flushes); }
   bool InPlace() const override { return how_ == ReplaceBy::kOverwrite; }
   CommitResult Commit() override;
 
@@ -617,28 +621,29 @@ class PosixReplacement : public ReplacementBase {
   ReplaceBy how_ = ReplaceBy::kRename;
   std::string temp_name_;  // empty while the temporary file has no name
   std::uint64_t written_ = 0;
+  NewContent content_;
 };
 
 PosixReplacement::PosixReplacement(const std::string& path, const InputFile& original,
                                    const std::function<void()>& before_naming)
-    : ReplacementBase(path, original) {
-  begin_error_ = PlanReplacement(original.Handle(), path, how_);
-  if (begin_error_ != 0) return;
-  temp_ = CreateUnnamed(path);
-  if (IsOpen()) return;
+    : content_{path, original} {
+  content_.begin_error = PlanReplacement(original.Handle(), path, how_);
+  if (content_.begin_error != 0) return;
+  content_.temp = CreateUnnamed(path);
+  if (IsOpen(content_)) return;
   before_naming();
-  temp_ = CreateTemporary(path, how_, temp_name_, begin_error_);
-  if (IsOpen()) return;
-  failed_place_ = std::exchange(temp_name_, {});
+  content_.temp = CreateTemporary(path, how_, temp_name_, content_.begin_error);
+  if (IsOpen(content_)) return;
+  content_.failed_place = std::exchange(temp_name_, {});
   RemoveOnInterruption({});
 }
 
 // The name an interruption removes is this file's while it has one; else it
 // may be that of the file before, still being committed.
 void PosixReplacement::Discard() {
-  flush_.Wait();  // the file is in use there
-  if (IsOpen()) close(Fd(temp_));
-  temp_ = kInvalidHandle;
+  content_.flush.Wait();  // the file is in use there
+  if (IsOpen(content_)) close(Fd(content_.temp));
+  content_.temp = kInvalidHandle;
   if (temp_name_.empty()) return;
   RemoveFile(temp_name_);
   temp_name_.clear();
@@ -647,22 +652,22 @@ void PosixReplacement::Discard() {
 
 // A staged copy still without a name is beside the file, on its volume.
 void PosixReplacement::Write(const char* data, std::size_t count) {
-  if (!IsOpen() || write_error_ != 0) return;
+  if (!IsOpen(content_) || content_.write_error != 0) return;
   while (count > 0) {
-    auto put = sys::WriteSome(temp_, data, count, write_error_);
-    if (put == 0) write_error_ = ENOSPC;
+    auto put = sys::WriteSome(content_.temp, data, count, content_.write_error);
+    if (put == 0) content_.write_error = ENOSPC;
     const auto before = written_;
     if (put > 0) written_ += static_cast<std::uint64_t>(put);
     if (put > 0 && written_ / kWritebackStep != before / kWritebackStep) {
       const auto steps = written_ / kWritebackStep;
-      StartWriteback(temp_, (steps - 1) * kWritebackStep, kWritebackStep);
+      StartWriteback(content_.temp, (steps - 1) * kWritebackStep, kWritebackStep);
       if (steps > kWritebackLag) {
-        write_error_ =
-            FinishWriteback(temp_, (steps - 1 - kWritebackLag) * kWritebackStep, kWritebackStep);
+        content_.write_error =
+            FinishWriteback(content_.temp, (steps - 1 - kWritebackLag) * kWritebackStep, kWritebackStep);
       }
     }
-    if (put <= 0 || write_error_ != 0) {
-      if (InPlace()) failed_place_ = temp_name_.empty() ? path_ : temp_name_;
+    if (put <= 0 || content_.write_error != 0) {
+      if (InPlace()) content_.failed_place = temp_name_.empty() ? content_.path : temp_name_;
       return;
     }
     data += put;
@@ -672,26 +677,26 @@ void PosixReplacement::Write(const char* data, std::size_t count) {
 
 CommitResult PosixReplacement::Commit() {
   using Outcome = CommitResult::Outcome;
-  if (auto unready = Unready()) return *unready;
+  if (auto unready = Unready(content_)) return *unready;
   if (!InPlace()) {
-    const ErrorCode error = CopyIdentity(original_.Handle(), temp_);
+    const ErrorCode error = CopyIdentity(content_.original.Handle(), content_.temp);
     if (error == 0) return Rename();
-    if (!IdentityCannotTravel(error)) return Result(Outcome::kRefused, error);
+    if (!IdentityCannotTravel(error)) return Result(content_, Outcome::kRefused, error);
     how_ = ReplaceBy::kOverwrite;  // what the file is stays only with the file itself
   }
   std::string staged;
-  if (ErrorCode named = NameStagedCopy(temp_, temp_name_, path_, staged); named != 0) {
-    failed_place_ = staged;
-    return Result(Outcome::kRefused, named);
+  if (ErrorCode named = NameStagedCopy(content_.temp, temp_name_, content_.path, staged); named != 0) {
+    content_.failed_place = staged;
+    return Result(content_, Outcome::kRefused, named);
   }
   return CommitInPlace();
 }
 
 CommitResult PosixReplacement::Rename() {
-  const ErrorCode moved = MoveIntoPlace(temp_, temp_name_, path_, original_.Stamp());
-  if (moved == kChangedMeanwhile) return Result(CommitResult::Outcome::kChangedMeanwhile, moved);
-  if (moved != 0) return Result(CommitResult::Outcome::kRefused, moved);
-  return Result(CommitResult::Outcome::kRenamed);
+  const ErrorCode moved = MoveIntoPlace(content_.temp, temp_name_, content_.path, content_.original.Stamp());
+  if (moved == kChangedMeanwhile) return Result(content_, CommitResult::Outcome::kChangedMeanwhile, moved);
+  if (moved != 0) return Result(content_, CommitResult::Outcome::kRefused, moved);
+  return Result(content_, CommitResult::Outcome::kRenamed);
 }
 
 // The staged copy is complete and durable under its name before the first
@@ -699,16 +704,16 @@ CommitResult PosixReplacement::Rename() {
 // interruption is acted on.
 CommitResult PosixReplacement::CommitInPlace() {
   using Outcome = CommitResult::Outcome;
-  if (ErrorCode error = SyncFolderOf(temp_name_); error != 0) return Result(Outcome::kRefused, error);
+  if (ErrorCode error = SyncFolderOf(temp_name_); error != 0) return Result(content_, Outcome::kRefused, error);
   const InterruptionsHeld held;
-  if (!original_.Unchanged(path_)) return Result(Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  if (!content_.original.Unchanged(content_.path)) return Result(content_, Outcome::kChangedMeanwhile, kChangedMeanwhile);
   bool touched = false;
-  const ErrorCode error = OverwriteWith(temp_, written_, original_.Handle(), path_, touched);
+  const ErrorCode error = OverwriteWith(content_.temp, written_, content_.original.Handle(), content_.path, touched);
   if (error == 0) {
     Discard();
-    return Result(Outcome::kRewrittenInPlace);
+    return Result(content_, Outcome::kRewrittenInPlace);
   }
-  CommitResult result = Result(
+  CommitResult result = Result(content_, 
       error == kChangedMeanwhile ? Outcome::kChangedMeanwhile : Outcome::kRefused, error);
   if (touched) {
     result.kept_at = std::exchange(temp_name_, {});

@@ -82,15 +82,18 @@ ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
 // Refused: read-only, hidden and system files, by the open file's own
 // attributes. A file that others hold open without letting it be renamed
 // fails the replace at the end, which then leaves it as it was.
-class WindowsReplacement : public ReplacementBase {
+class WindowsReplacement : public FileReplacement {
  public:
   WindowsReplacement(const std::string& path, const InputFile& original,
                      const std::function<void()>& before_naming);
   ~WindowsReplacement() override { Discard(); }
+  WindowsReplacement(const WindowsReplacement&) = delete;
+  WindowsReplacement& operator=(const WindowsReplacement&) = delete;
 
   // Never: the file's name always gets a new file.
   bool InPlace() const override { return false; }
   void Write(const char* data, std::size_t count) override;
+  void StartFlush(Background& flushes) override { platform::StartFlush(content_, flushes); }
   CommitResult Commit() override;
 
  private:
@@ -99,16 +102,17 @@ class WindowsReplacement : public ReplacementBase {
   CommitResult MoveIntoPlace();
 
   std::string temp_name_;  // registered for removal on an interruption
+  NewContent content_;
 };
 
 WindowsReplacement::WindowsReplacement(const std::string& path, const InputFile& original,
                                        const std::function<void()>& before_naming)
-    : ReplacementBase(path, original) {
+    : content_{path, original} {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(AsHandle(original.Handle()), &info)) {
-    begin_error_ = LastError();
+    content_.begin_error = LastError();
   } else if ((info.dwFileAttributes & kUnreplaceable) != 0) {
-    begin_error_ = ERROR_ACCESS_DENIED;
+    content_.begin_error = ERROR_ACCESS_DENIED;
   } else {
     before_naming();  // the temporary file always has a name: ReplaceFileW takes names
     Create(FolderOf(WideText(path)));
@@ -123,27 +127,27 @@ void WindowsReplacement::Create(const std::wstring& folder) {
   const InterruptionsHeld held;
   std::wstring temp;
   if (!MakeTempFile(folder, temp)) {
-    begin_error_ = LastError();
+    content_.begin_error = LastError();
     return;
   }
   const HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    begin_error_ = LastError();
+    content_.begin_error = LastError();
     DeleteFileW(temp.c_str());
-    failed_place_ = Utf8Text(temp);
+    content_.failed_place = Utf8Text(temp);
     return;
   }
-  temp_ = reinterpret_cast<NativeHandle>(handle);
+  content_.temp = reinterpret_cast<NativeHandle>(handle);
   temp_name_ = Utf8Text(temp);
   RemoveOnInterruption(temp_name_);
 }
 
 void WindowsReplacement::Discard() {
-  flush_.Wait();  // the file is in use there
-  if (IsOpen()) CloseHandle(AsHandle(temp_));
-  temp_ = kInvalidHandle;
+  content_.flush.Wait();  // the file is in use there
+  if (IsOpen(content_)) CloseHandle(AsHandle(content_.temp));
+  content_.temp = kInvalidHandle;
   if (temp_name_.empty()) return;
   DeleteFileW(WideText(temp_name_).c_str());
   temp_name_.clear();
@@ -151,10 +155,10 @@ void WindowsReplacement::Discard() {
 }
 
 void WindowsReplacement::Write(const char* data, std::size_t count) {
-  if (!IsOpen() || write_error_ != 0) return;
+  if (!IsOpen(content_) || content_.write_error != 0) return;
   while (count > 0) {
-    const auto put = sys::WriteSome(temp_, data, count, write_error_);
-    if (put == 0) write_error_ = ERROR_DISK_FULL;
+    const auto put = sys::WriteSome(content_.temp, data, count, content_.write_error);
+    if (put == 0) content_.write_error = ERROR_DISK_FULL;
     if (put <= 0) return;
     data += put;
     count -= static_cast<std::size_t>(put);
@@ -162,25 +166,25 @@ void WindowsReplacement::Write(const char* data, std::size_t count) {
 }
 
 CommitResult WindowsReplacement::Commit() {
-  if (auto unready = Unready()) return *unready;
+  if (auto unready = Unready(content_)) return *unready;
   return MoveIntoPlace();
 }
 
-// The commit has just found `path_` leading to the file (Unready), and only
+// The commit has just found `content_.path` leading to the file (Unready), and only
 // the close of the temporary file comes between: a second look by name would
 // cost every file another open.
 CommitResult WindowsReplacement::MoveIntoPlace() {
   using Outcome = CommitResult::Outcome;
-  const bool closed = CloseHandle(AsHandle(std::exchange(temp_, kInvalidHandle))) != 0;
-  if (!closed) return Result(Outcome::kRefused, LastError());
+  const bool closed = CloseHandle(AsHandle(std::exchange(content_.temp, kInvalidHandle))) != 0;
+  if (!closed) return Result(content_, Outcome::kRefused, LastError());
   const std::wstring replacement = WideText(temp_name_);
-  const std::wstring target = WideText(path_);
+  const std::wstring target = WideText(content_.path);
   ErrorCode error = ReplaceKeepingIdentity(target, replacement);
   if (IsUnsupported(error)) error = MoveOver(target, replacement);
-  if (error != 0) return Result(Outcome::kRefused, error);
+  if (error != 0) return Result(content_, Outcome::kRefused, error);
   temp_name_.clear();
   RemoveOnInterruption({});
-  return Result(Outcome::kRenamed);
+  return Result(content_, Outcome::kRenamed);
 }
 
 class WindowsReplacer : public FileReplacer {

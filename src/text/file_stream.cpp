@@ -212,8 +212,8 @@ void SavePass::Flush() {
   if (replacer_.FlushFolderOf(renamed) != 0) RaiseKept(renamed);
 }
 
-FileRewrite::FileRewrite(const std::string& path, Conversion conversion)
-    : path_(path), converter_(std::move(conversion)) {}
+FileRewrite::FileRewrite(std::string path, Conversion conversion)
+    : path_(std::move(path)), converter_(std::move(conversion)) {}
 
 void FileRewrite::Open(const platform::FileStamp& listed, platform::FileReplacer& replacer,
                        const std::function<void()>& before_naming) {

@@ -71,7 +71,7 @@ class SavePass {
 // first and writing it afterwards.
 class FileRewrite {
  public:
-  FileRewrite(const std::string& path, Conversion conversion);
+  FileRewrite(std::string path, Conversion conversion);
 
   // Opens the file and begins its replacement. Raises EFOpenError when the
   // file cannot be opened and EFCreateError when `path` no longer holds the
