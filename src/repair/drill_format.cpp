@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <string>
 
 #include "platform/wildcard.h"
 
@@ -18,11 +19,16 @@ bool MatchesOne(std::string_view statement, std::initializer_list<std::string_vi
   });
 }
 
-// A line without the blanks around it.
-std::string_view Statement(std::string_view line) {
-  const auto first = line.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return line.substr(first, line.find_last_not_of(" \t") + 1 - first);
+// A line without its blanks and without a comment after the statement
+// ("M71;metric"); a line that begins with ";" stays a comment.
+std::string Statement(std::string_view line) {
+  if (const auto comment = line.find(';'); comment != std::string_view::npos &&
+                                           line.find_first_not_of(" \t") != comment) {
+    line = line.substr(0, comment);
+  }
+  std::string statement(line);
+  std::erase_if(statement, [](char c) { return c == ' ' || c == '\t'; });
+  return statement;
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, DrillFormat, ::testing::Values(
     Head{"MetricWithFormat", "M48\r\nMETRIC,TZ,000.000\r\n%\r\n", true},
     Head{"InchLeadingZerosWithFormat", "M48\nINCH,LZ,00.0000\n%\n", true},
     Head{"InchAlone", "M48\rINCH\r%\r", true},
+    Head{"BlanksInsideAndACommentAfter", "M48\nMETRIC ,TZ\n%\n", true},
+    Head{"CommentAfterTheStatement", "M48\nM71;metric\n%\n", true},
     Head{"M72InHeader", "M48\nM72\nT1C.02\nM95\n", true},
     Head{"WordsThatOnlyBeginLikeOne", "M48\nINCHES\nMETRICTZ\nM710\n%\n", false},
     Head{"CommentsDeclareNothing", ";METRIC,TZ\nM48\n;INCH\n%\n", false},
