@@ -224,6 +224,15 @@ TEST(Repair, FileFarLargerThanTheMemoryLimitIsRepaired) {
   RepairLargeGerber(ThisPlatform().wine ? 1100 : 300, ThisPlatform().wine ? 0 : 64L << 20);
 }
 
+// camfix in `folder` under 64 MiB of address space (no limit under wine).
+auto RunInLittleMemory(const ScratchFolder& folder) {
+  return CamfixProcess({.folder = folder.Path(),
+                        .input = "\n\n",
+                        .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
+                        .seconds = 300})
+      .Finish();
+}
+
 // A drill report of 96 MiB with LF line ends, its table in the middle, under
 // 64 MiB of address space: only its table is held.
 TEST(Repair, ReportFarLargerThanTheMemoryLimitGivesItsTable) {
@@ -234,11 +243,7 @@ TEST(Repair, ReportFarLargerThanTheMemoryLimitGivesItsTable) {
   std::ofstream(folder / "big.inf", std::ios::binary)
       << half << "T-Code   Size\nT01      .0320\n----\n" << half;
   half = {};
-  const auto result = CamfixProcess({.folder = folder.Path(),
-                                     .input = "\n\n",
-                                     .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
-                                     .seconds = 300})
-                          .Finish();
+  const auto result = RunInLittleMemory(folder);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, Repaired("processing...\r\n\nT01C0.0320\r\n\r\n"));
 }
@@ -261,11 +266,7 @@ TEST(Repair, ReportHeldOnlyForTheTableItEndsWith) {
     ScratchFolder folder;
     std::ofstream(folder / "big.inf", std::ios::binary) << "Report\nT-Code   Size\n" << tail;
     folder.Write("d.drl", "M48\nT01\n");
-    const auto result = CamfixProcess({.folder = folder.Path(),
-                                       .input = "\n\n",
-                                       .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
-                                       .seconds = 300})
-                            .Finish();
+    const auto result = RunInLittleMemory(folder);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(result.out == Repaired("processing...\r\n" + tool_table +
                                        "\r\nprocessing .drl file\r\n"));
