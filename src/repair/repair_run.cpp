@@ -66,11 +66,19 @@ void FixGerberFile(const TSearchRec& entry, SavePass& pass) {
 // to 2107 when its turn comes. The report's table goes into the drill files
 // as it is; the console shows its control characters, but for line ends and
 // tabs, as "?".
+// A table longer than a cut holds is cut again from a second read, which
+// holds that table alone: a long report without one is never held.
 void ReadDrillReport(const TSearchRec& entry, std::string& tool_table) {
   if (!IsExistingFile(entry.FileName)) return;
   ToolTableCut cut;
-  const auto take = [&cut](std::string_view text) { cut.Take(text); };
-  if (!ReadTextFile(entry.FileName, entry.FileIdentity, take)) return SayNotText(entry);
+  const auto read = ReadTextFile(entry.FileName, entry.FileIdentity,
+                                 [&cut](std::string_view text) { cut.Take(text); });
+  if (!read.is_text) return SayNotText(entry);
+  if (cut.TooLong()) {
+    ToolTableCut whole(cut.TableSize());
+    ReadTextFileAgain(entry.FileName, read, [&whole](std::string_view text) { whole.Take(text); });
+    cut = std::move(whole);
+  }
   Say("processing...");
   tool_table = cut.Table();
   Say(platform::ConsoleSafeText(tool_table, "\r\n\t"));

@@ -27,7 +27,7 @@ void ToolTableCut::Take(std::string_view text) {
 }
 
 std::string ToolTableCut::Table() const {
-  if (stage_ != Stage::kDone) return {};
+  if (stage_ != Stage::kDone || TooLong()) return {};
   return ReplaceEvery(held_, "      .", "C0.", platform::SystemLeadBytes());
 }
 
@@ -52,11 +52,19 @@ void ToolTableCut::Skip(std::string_view text) {
   Collect(text.substr(skipped));
 }
 
+// Once more than `most_` bytes are surely the table's, only the bytes that
+// may begin an end mark are held.
 void ToolTableCut::Collect(std::string_view text) {
   const auto from = SeamStart(held_, kEndMark);
   held_.append(text);
   const auto end = held_.find(kEndMark, from);
-  if (end == std::string::npos) return;
-  held_.resize(end);
-  stage_ = Stage::kDone;
+  if (end != std::string::npos) {
+    held_.resize(end);
+    stage_ = Stage::kDone;
+    return;
+  }
+  const auto surely_table = SeamStart(held_, kEndMark);
+  if (dropped_ == 0 && surely_table <= most_) return;
+  dropped_ += surely_table;
+  held_.erase(0, surely_table);
 }

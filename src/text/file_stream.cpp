@@ -256,11 +256,11 @@ bool FileRewrite::Commit(platform::Background& releases) {
   return result.outcome == Outcome::kRenamed;
 }
 
-bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,
-                  const std::function<void(std::string_view)>& take) {
+namespace {
+
+// The text of `input` to `take`; false when it holds a zero byte.
+bool StreamText(platform::InputFile& input, const TextTaker& take) {
   LineConverter converter({});
-  platform::InputFile input(path, listed);
-  CheckOpened(input, path);
   StreamFile(
       input, converter,
       [&take](const char* begin, const char* end) {
@@ -268,6 +268,24 @@ bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,
       },
       false, nullptr);
   return !converter.SawZeroByte();
+}
+
+}  // namespace
+
+TextRead ReadTextFile(const std::string& path, const platform::FileStamp& listed,
+                      const TextTaker& take) {
+  platform::InputFile input(path, listed);
+  CheckOpened(input, path);
+  const bool is_text = StreamText(input, take);
+  return {is_text, input.Stamp()};
+}
+
+void ReadTextFileAgain(const std::string& path, const TextRead& read, const TextTaker& take) {
+  platform::InputFile input(path, read.stamp);
+  CheckOpened(input, path);
+  if (!(input.Stamp() == read.stamp)) RaiseChanged(path);
+  StreamText(input, take);
+  if (!input.Unchanged(path)) RaiseChanged(path);
 }
 
 std::string FileErrorMessage(const char* what, const std::string& path, int code) {

@@ -121,14 +121,26 @@ class FileRewrite {
   bool left_as_is_ = false;
 };
 
+using TextTaker = std::function<void(std::string_view)>;
+
+// What a file read for reading only held.
+struct TextRead {
+  bool is_text = false;       // false: a zero byte, and the pieces before it are no text
+  platform::FileStamp stamp;  // the file as it was opened
+};
+
 // Reads a file for reading only (a drill report) and hands its text, every
 // line followed by CR LF, to `take` piece by piece: camfix holds a few
 // megabytes of the file at a time, whatever its size. Raises EFOpenError,
-// EFCreateError and EReadError as FileRewrite's Open and Stream do. False
-// when the file holds a zero byte: it is read to its end, and the pieces
-// `take` got before it are no text.
-bool ReadTextFile(const std::string& path, const platform::FileStamp& listed,
-                  const std::function<void(std::string_view)>& take);
+// EFCreateError and EReadError as FileRewrite's Open and Stream do. A file
+// that holds a zero byte is read to its end.
+TextRead ReadTextFile(const std::string& path, const platform::FileStamp& listed,
+                      const TextTaker& take);
+// Hands `take` the same text once more, read anew from the text file that
+// `read` tells of. Raises EFCreateError, as for a file changed by another
+// program meanwhile, when `path` no longer names that file or it changed
+// since or while it was read.
+void ReadTextFileAgain(const std::string& path, const TextRead& read, const TextTaker& take);
 
 // The message of a failed open ("Cannot open file") or create ("Cannot
 // create file"): the full path in double quotes and the platform's text for

@@ -224,6 +224,15 @@ TEST(Repair, FileFarLargerThanTheMemoryLimitIsRepaired) {
   RepairLargeGerber(ThisPlatform().wine ? 1100 : 300, ThisPlatform().wine ? 0 : 64L << 20);
 }
 
+// camfix in `folder` under 64 MiB of address space (no limit under wine).
+auto RunInLittleMemory(const ScratchFolder& folder) {
+  return CamfixProcess({.folder = folder.Path(),
+                        .input = "\n\n",
+                        .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
+                        .seconds = 300})
+      .Finish();
+}
+
 // A drill report of 96 MiB with LF line ends, its table in the middle, under
 // 64 MiB of address space: only its table is held.
 TEST(Repair, ReportFarLargerThanTheMemoryLimitGivesItsTable) {
@@ -234,13 +243,35 @@ TEST(Repair, ReportFarLargerThanTheMemoryLimitGivesItsTable) {
   std::ofstream(folder / "big.inf", std::ios::binary)
       << half << "T-Code   Size\nT01      .0320\n----\n" << half;
   half = {};
-  const auto result = CamfixProcess({.folder = folder.Path(),
-                                     .input = "\n\n",
-                                     .address_space_limit = ThisPlatform().wine ? 0 : 64L << 20,
-                                     .seconds = 300})
-                          .Finish();
+  const auto result = RunInLittleMemory(folder);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, Repaired("processing...\r\n\nT01C0.0320\r\n\r\n"));
+}
+
+// A drill report of 80 MiB under 64 MiB of address space whose heading is
+// not followed by an end mark: no table, and nothing of the report is held.
+// A table longer than the first read holds comes whole from a second read.
+TEST(Repair, ReportHeldOnlyForTheTableItEndsWith) {
+  if (std::getenv("CAMFIX_SANITIZED") != nullptr) GTEST_SKIP() << "sanitizers reserve memory";
+  const std::string line = "T01      .0320 -- - --- -\n", tool = "T01C0.0320 -- - --- -\r\n";
+  std::string lines, table = "\n";
+  for (std::size_t count = 0; count < (std::size_t{6} << 20) / line.size(); ++count) {
+    lines += line;
+    table += tool;
+  }
+  const std::string many = lines;
+  while (lines.size() < (std::size_t{80} << 20)) lines += many;
+  for (const auto& [tail, tool_table] :
+       {std::pair{lines, std::string()}, std::pair{many + "----\n", table}}) {
+    ScratchFolder folder;
+    std::ofstream(folder / "big.inf", std::ios::binary) << "Report\nT-Code   Size\n" << tail;
+    folder.Write("d.drl", "M48\nT01\n");
+    const auto result = RunInLittleMemory(folder);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(result.out == Repaired("processing...\r\n" + tool_table +
+                                       "\r\nprocessing .drl file\r\n"));
+    EXPECT_TRUE(folder.Read("d.drl") == "M48\r\nINCH,LZ\n\r" + tool_table + "\r\nT01\r\n");
+  }
 }
 
 // Beyond 4 GiB: 32-bit sizes and offsets would wrap (label huge, as the

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "repair/tool_table.h"
@@ -24,6 +25,9 @@ const struct {
     // a part of either is neither.
     {"T-Code   SizT-Code   Size\r\nT1 --- -\r\n----T-Code   Size\r\nT2\r\n----", "\nT1 --- -\r\n"},
     {"T-Code   Size-----\r\n", ""},
+    // Dashes short of an end mark at every place a held piece may end.
+    {"T-Code   Size\r\nT3      .1\r\n---\r\n-- --\r\n---\r\n----\r\n",
+     "\nT3C0.1\r\n---\r\n-- --\r\n---\r\n"},
     {"x\r\nT-Code   Size\r\nT01      .0320\r\n", ""},        // no end mark
     {"just some text that is long enough\r\n----\r\n", ""},  // no heading
     {"T-Code   Size", ""},
@@ -31,15 +35,43 @@ const struct {
     {"", ""},
 };
 
+ToolTableCut CutInThree(std::string_view report, std::size_t first, std::size_t second,
+                        std::size_t most = ToolTableCut::kMostHeld) {
+  ToolTableCut cut(most);
+  cut.Take(report.substr(0, first));
+  cut.Take(report.substr(first, second - first));
+  cut.Take(report.substr(second));
+  return cut;
+}
+
 TEST(ToolTableCut, ChunksGiveTheTableOfTheWholeReport) {
   for (const auto& [report, table] : kReports) {
     for (std::size_t first = 0; first <= report.size(); ++first) {
       for (std::size_t second = first; second <= report.size(); ++second) {
-        ToolTableCut cut;
-        cut.Take(std::string_view(report).substr(0, first));
-        cut.Take(std::string_view(report).substr(first, second - first));
-        cut.Take(std::string_view(report).substr(second));
+        const auto cut = CutInThree(report, first, second);
+        ASSERT_FALSE(cut.TooLong());
         ASSERT_EQ(cut.Table(), table) << report << " cut at " << first << " and " << second;
+      }
+    }
+  }
+}
+
+// Held up to a few bytes, every table is either whole or measured, and a cut
+// that holds what was measured gives it whole from the same report.
+TEST(ToolTableCut, TableLongerThanTheCutHoldsIsMeasuredAndCutAgain) {
+  for (const auto& [report, table] : kReports) {
+    for (std::size_t most = 0; most <= 20; ++most) {
+      for (std::size_t first = 0; first <= report.size(); ++first) {
+        for (std::size_t second = first; second <= report.size(); ++second) {
+          auto cut = CutInThree(report, first, second, most);
+          if (cut.TooLong()) {
+            ASSERT_EQ(cut.Table(), "");
+            cut = CutInThree(report, first, second, cut.TableSize());
+            ASSERT_FALSE(cut.TooLong());
+          }
+          ASSERT_EQ(cut.Table(), table)
+              << report << " holding " << most << " cut at " << first << " and " << second;
+        }
       }
     }
   }
