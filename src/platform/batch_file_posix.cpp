@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -60,6 +61,25 @@ class Runner {
   uid_t Uid() const { return uid_; }
   bool IsTrusted(uid_t owner) const { return owner == uid_ || owner == 0; }
   bool IsIn(gid_t group) const { return std::find(groups_.begin(), groups_.end(), group) != groups_.end(); }
+  // The runner's user private group, as useradd makes one: the runner's
+  // primary group, named as the runner, that lists no other member.
+  bool IsPrivateGroup(gid_t gid) const {
+    std::vector<char> user_buffer(16384), group_buffer(65536);
+    passwd user{};
+    passwd* user_found = nullptr;
+    group entry{};
+    group* group_found = nullptr;
+    if (getpwuid_r(uid_, &user, user_buffer.data(), user_buffer.size(), &user_found) != 0 ||
+        user_found == nullptr || user.pw_gid != gid ||
+        getgrgid_r(gid, &entry, group_buffer.data(), group_buffer.size(), &group_found) != 0 ||
+        group_found == nullptr || std::strcmp(entry.gr_name, user.pw_name) != 0) {
+      return false;
+    }
+    for (char** member = entry.gr_mem; *member != nullptr; ++member) {
+      if (std::strcmp(*member, user.pw_name) != 0) return false;
+    }
+    return true;
+  }
 
  private:
   uid_t uid_ = geteuid();
@@ -90,9 +110,10 @@ std::string GroupName(gid_t gid) {
 
 // Why another user could rename or replace the runner's files in the working
 // folder, or "" where no one could: a folder not the runner's or root's, or
-// one that its group or everyone may write but that is not sticky. An access
-// ACL entry that lets a named user or group write the folder shows in its
-// group bits (the mask), so the mode covers it.
+// one that everyone or a group with other members (other than the runner's
+// private group, which a umask of 002 gives its folders) may write but that
+// is not sticky. An access ACL entry that lets a named user or group write
+// the folder shows in its group bits (the mask), so the mode covers it.
 std::string FolderProblem(const Runner& runner) {
   struct stat folder {};
   if (stat(".", &folder) != 0) return "the folder cannot be checked";
@@ -101,7 +122,7 @@ std::string FolderProblem(const Runner& runner) {
   }
   if ((folder.st_mode & S_ISVTX) != 0) return "";
   if ((folder.st_mode & S_IWOTH) != 0) return "everyone may write the folder, which is not sticky";
-  if ((folder.st_mode & S_IWGRP) != 0) {
+  if ((folder.st_mode & S_IWGRP) != 0 && !runner.IsPrivateGroup(folder.st_gid)) {
     return "group " + GroupName(folder.st_gid) + " may write the folder, which is not sticky";
   }
   return "";

@@ -129,6 +129,10 @@ std::vector<Row> SaveRows() {
       {.name = "OwnBatchFileInAStickyFolderOfAnotherUserIsNotStarted", .before = planted, .out = Repaired(""),
        .err = "camfix: gerber.bat was not started: the folder's owner is nobody, not you or root\r\n",
        .arrange = [](const std::string& work) { chown(work.c_str(), kNobody, kNobody), chmod(work.c_str(), 01777); }},
+      // The group of a folder made with a umask of 002 is the runner's private group.
+      {.name = "OwnBatchFileInAFolderTheRunnersPrivateGroupMayWriteIsStarted", .before = planted,
+       .out = Repaired(""), .changes = {{"marker", "planted\n"}},
+       .arrange = [](const std::string& work) { chmod(work.c_str(), 0775); }},
       // Nor a file that another user may write through another name, a group
       // the runner is not in, or an ACL entry the mask lets write.
       {.name = "OwnBatchFileWithASecondLinkIsNotStarted", .before = planted, .out = Repaired(""),
