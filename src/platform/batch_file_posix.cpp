@@ -11,8 +11,8 @@
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -54,13 +54,16 @@ class SpawnSetup {
 class Runner {
  public:
   Runner() : groups_(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0))) {
-    groups_.resize(static_cast<std::size_t>(std::max(getgroups(static_cast<int>(groups_.size()), groups_.data()), 0)));
+    groups_.resize(static_cast<std::size_t>(
+        std::max(getgroups(static_cast<int>(groups_.size()), groups_.data()), 0)));
     groups_.push_back(getegid());
   }
 
   uid_t Uid() const { return uid_; }
   bool IsTrusted(uid_t owner) const { return owner == uid_ || owner == 0; }
-  bool IsIn(gid_t group) const { return std::find(groups_.begin(), groups_.end(), group) != groups_.end(); }
+  bool IsIn(gid_t group) const {
+    return std::find(groups_.begin(), groups_.end(), group) != groups_.end();
+  }
   // The runner's user private group, as useradd makes one: the runner's
   // primary group, named as the runner, that lists no other member.
   bool IsPrivateGroup(gid_t gid) const {
@@ -154,14 +157,16 @@ std::string AclProblem(int fd, const Runner& runner) {
   }
   std::uint16_t mask = kWrite;
   for (std::size_t at = 4; at < acl.size(); at += 8) {
-    if (LittleEndian<std::uint16_t>(acl, at) == kMask) mask = LittleEndian<std::uint16_t>(acl, at + 2);
+    if (LittleEndian<std::uint16_t>(acl, at) == kMask)
+      mask = LittleEndian<std::uint16_t>(acl, at + 2);
   }
   for (std::size_t at = 4; at < acl.size(); at += 8) {
     const auto tag = LittleEndian<std::uint16_t>(acl, at);
     const auto id = LittleEndian<std::uint32_t>(acl, at + 4);
     if ((LittleEndian<std::uint16_t>(acl, at + 2) & mask & kWrite) == 0) continue;
     if (tag == kUser && id != runner.Uid()) return "its ACL lets " + UserName(id) + " write it";
-    if (tag == kGroup && !runner.IsIn(id)) return "its ACL lets group " + GroupName(id) + " write it";
+    if (tag == kGroup && !runner.IsIn(id))
+      return "its ACL lets group " + GroupName(id) + " write it";
   }
   return "";
 }
