@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +50,127 @@ class SpawnSetup {
   posix_spawnattr_t attributes_{};
 };
 
+// The user camfix runs as: its effective user id and every group it is in.
+class Runner {
+ public:
+  Runner() : groups_(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0))) {
+    groups_.resize(static_cast<std::size_t>(
+        std::max(getgroups(static_cast<int>(groups_.size()), groups_.data()), 0)));
+    groups_.push_back(getegid());
+  }
+
+  uid_t Uid() const { return uid_; }
+  bool IsTrusted(uid_t owner) const { return owner == uid_ || owner == 0; }
+  bool IsIn(gid_t group) const {
+    return std::find(groups_.begin(), groups_.end(), group) != groups_.end();
+  }
+  // The runner's user private group, as useradd makes one: the runner's
+  // primary group, named as the runner, that lists no other member.
+  bool IsPrivateGroup(gid_t gid) const {
+    std::vector<char> user_buffer(16384), group_buffer(65536);
+    passwd user{};
+    passwd* user_found = nullptr;
+    group entry{};
+    group* group_found = nullptr;
+    if (getpwuid_r(uid_, &user, user_buffer.data(), user_buffer.size(), &user_found) != 0 ||
+        user_found == nullptr || user.pw_gid != gid ||
+        getgrgid_r(gid, &entry, group_buffer.data(), group_buffer.size(), &group_found) != 0 ||
+        group_found == nullptr || std::strcmp(entry.gr_name, user.pw_name) != 0) {
+      return false;
+    }
+    for (char** member = entry.gr_mem; *member != nullptr; ++member) {
+      if (std::strcmp(*member, user.pw_name) != 0) return false;
+    }
+    return true;
+  }
+
+ private:
+  uid_t uid_ = geteuid();
+  std::vector<gid_t> groups_;
+};
+
+// The owner's user name, or "uid N" where the system knows none.
+std::string UserName(uid_t uid) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return ConsoleText(found->pw_name);
+  }
+  return "uid " + std::to_string(uid);
+}
+
+// The group's name, or "gid N" where the system knows none.
+std::string GroupName(gid_t gid) {
+  std::vector<char> buffer(65536);
+  group entry{};
+  group* found = nullptr;
+  if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return ConsoleText(found->gr_name);
+  }
+  return "gid " + std::to_string(gid);
+}
+
+// Why another user could rename or replace the runner's files in the working
+// folder, or "" where no one could: a folder not the runner's or root's, or
+// one that everyone or a group with other members (other than the runner's
+// private group, which a umask of 002 gives its folders) may write but that
+// is not sticky. An access ACL entry that lets a named user or group write
+// the folder shows in its group bits (the mask), so the mode covers it.
+std::string FolderProblem(const Runner& runner) {
+  struct stat folder {};
+  if (stat(".", &folder) != 0) return "the folder cannot be checked";
+  if (!runner.IsTrusted(folder.st_uid)) {
+    return "the folder's owner is " + UserName(folder.st_uid) + ", not you or root";
+  }
+  if ((folder.st_mode & S_ISVTX) != 0) return "";
+  if ((folder.st_mode & S_IWOTH) != 0) return "everyone may write the folder, which is not sticky";
+  if ((folder.st_mode & S_IWGRP) != 0 && !runner.IsPrivateGroup(folder.st_gid)) {
+    return "group " + GroupName(folder.st_gid) + " may write the folder, which is not sticky";
+  }
+  return "";
+}
+
+// A little-endian number of the bytes at `at`.
+template <typename Number>
+Number LittleEndian(const std::string& bytes, std::size_t at) {
+  Number number = 0;
+  for (std::size_t i = sizeof(Number); i-- > 0;) {
+    number = static_cast<Number>((number << 8) | static_cast<unsigned char>(bytes[at + i]));
+  }
+  return number;
+}
+
+// Who besides the owner and the file's group may write the file by its access
+// ACL (the system.posix_acl_access attribute: version 2, then 8-byte entries
+// of tag, permissions and id, little-endian), or "" where only the runner or
+// groups the runner is in may. An entry writes only where the mask lets it.
+std::string AclProblem(int fd, const Runner& runner) {
+  constexpr const char* kAccessAcl = "system.posix_acl_access";
+  constexpr std::uint16_t kUser = 0x02, kGroup = 0x08, kMask = 0x10, kWrite = 0x02;
+  const ssize_t size = fgetxattr(fd, kAccessAcl, nullptr, 0);
+  if (size < 0) return errno == ENODATA || errno == ENOTSUP ? "" : "its ACL cannot be read";
+  std::string acl(static_cast<std::size_t>(size), '\0');
+  if (fgetxattr(fd, kAccessAcl, acl.data(), acl.size()) != size || acl.size() < 4 ||
+      acl.size() % 8 != 4 || LittleEndian<std::uint32_t>(acl, 0) != 2) {
+    return "its ACL cannot be read";
+  }
+  std::uint16_t mask = kWrite;
+  for (std::size_t at = 4; at < acl.size(); at += 8) {
+    if (LittleEndian<std::uint16_t>(acl, at) == kMask)
+      mask = LittleEndian<std::uint16_t>(acl, at + 2);
+  }
+  for (std::size_t at = 4; at < acl.size(); at += 8) {
+    const auto tag = LittleEndian<std::uint16_t>(acl, at);
+    const auto id = LittleEndian<std::uint32_t>(acl, at + 4);
+    if ((LittleEndian<std::uint16_t>(acl, at + 2) & mask & kWrite) == 0) continue;
+    if (tag == kUser && id != runner.Uid()) return "its ACL lets " + UserName(id) + " write it";
+    if (tag == kGroup && !runner.IsIn(id))
+      return "its ACL lets group " + GroupName(id) + " write it";
+  }
+  return "";
+}
+
 // One spelling of the batch file, opened once: what is checked and what the
 // shell reads are the same file, whatever the name holds meanwhile.
 class OpenScript {
@@ -61,10 +186,28 @@ class OpenScript {
 
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
-  uid_t Owner() const { return info_.st_uid; }
-  // Another user could have put their commands in it.
-  bool EveryoneMayWrite() const { return (info_.st_mode & S_IWOTH) != 0; }
-  bool OwnedByRunnerOrRoot() const { return info_.st_uid == geteuid() || info_.st_uid == 0; }
+
+  // Why another user could have put their commands in it, or "" where no
+  // one but the runner, root or a group the runner is in could have: a file
+  // of another owner, one that everyone may write, one with another name
+  // elsewhere, one that a group the runner is not in may write, by its mode
+  // or its ACL.
+  std::string Problem(const Runner& runner) const {
+    if (!runner.IsTrusted(info_.st_uid)) {
+      return "its owner is " + UserName(info_.st_uid) + ", not you or root";
+    }
+    std::string problem;
+    if ((info_.st_mode & S_IWOTH) != 0) {
+      problem = "everyone may write it";
+    } else if (info_.st_nlink != 1) {
+      problem = "it has " + std::to_string(info_.st_nlink) + " hard links";
+    } else if ((info_.st_mode & S_IWGRP) != 0 && !runner.IsIn(info_.st_gid)) {
+      problem = "group " + GroupName(info_.st_gid) + ", which you are not in, may write it";
+    } else {
+      problem = AclProblem(fd_, runner);
+    }
+    return problem.empty() ? "" : problem + " (owner " + UserName(info_.st_uid) + ")";
+  }
 
  private:
   void Close() {
@@ -90,23 +233,9 @@ std::vector<std::string> SpellingsOf(const char* name) {
   return spellings;
 }
 
-// The owner's user name, or "uid N" where the system knows none.
-std::string UserName(uid_t uid) {
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
-    return ConsoleText(found->pw_name);
-  }
-  return "uid " + std::to_string(uid);
-}
-
 // One line on standard error; standard output keeps its bytes.
-void SayRefused(const std::string& name, const OpenScript& script) {
-  const std::string reason = script.OwnedByRunnerOrRoot()
-                                 ? "everyone may write it (owner " + UserName(script.Owner()) + ")"
-                                 : "its owner is " + UserName(script.Owner()) + ", not you or root";
-  const std::string line = "camfix: " + name + " was not started: " + reason + "\r\n";
+void SayNotStarted(const std::string& name, const std::string& problem) {
+  const std::string line = "camfix: " + name + " was not started: " + problem + "\r\n";
   WriteConsoleBytes(StandardErrorHandle(), line.data(), static_cast<std::uint32_t>(line.size()));
 }
 
@@ -155,14 +284,21 @@ void Start(const std::string& name, const OpenScript& script) {
 
 }  // namespace
 
-// Only a script that no other user could have written is run: one owned by
-// the user camfix runs as, or by root, that not everyone may write.
+// Only a script that no other user could have written is run, from a folder
+// in which no other user could have renamed one of the runner's files.
 void LaunchBatchFile(const char* file) {
-  for (const auto& name : SpellingsOf(file)) {
+  const auto spellings = SpellingsOf(file);
+  if (spellings.empty()) return;
+  const Runner runner;
+  if (const auto problem = FolderProblem(runner); !problem.empty()) {
+    return SayNotStarted(file, problem);
+  }
+  for (const auto& name : spellings) {
     const OpenScript script(name);
     if (!script.IsOpen()) continue;
-    if (script.OwnedByRunnerOrRoot() && !script.EveryoneMayWrite()) return Start(name, script);
-    SayRefused(name, script);
+    const auto problem = script.Problem(runner);
+    if (problem.empty()) return Start(name, script);
+    SayNotStarted(name, problem);
   }
 }
 

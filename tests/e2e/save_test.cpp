@@ -43,6 +43,7 @@ std::vector<Row> SaveRows() {
   const std::string fsl = "%FSLAX24Y24*%\r\n";
   const Files after = {{"a.gtl", fsl}};
   const auto out = Repaired(GerberLines("a.gtl", 14));
+  const Files planted = {{"gerber.bat", "echo planted > marker\n"}};
   // clang-format off
   return {
       {.name = "HardLink", .before = before, .out = out, .changes = {{"a.gtl", fsl}, {"a.keep", fsl}},
@@ -113,7 +114,46 @@ std::vector<Row> SaveRows() {
        .before = {{"gerber.bat", "echo launched > marker\n"}}, .out = Repaired(""),
        .changes = {{"marker", "launched\n"}}, .arrange = [](const std::string& work) {
          chown((work + "/gerber.bat").c_str(), kNobody, kColleagues), chmod((work + "/gerber.bat").c_str(), 0664);
-         chmod(work.c_str(), 0777);
+         chmod(work.c_str(), 01777);
+       }},
+      // Nor from a folder in which another user could rename a file of the
+      // runner's that holds their text (camfix's own staged copy) to
+      // gerber.bat: one that others may write but that is not sticky, or one
+      // of another owner, who may rename anything in it.
+      {.name = "OwnBatchFileInAFolderEveryoneMayWriteIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: everyone may write the folder, which is not sticky\r\n",
+       .arrange = [](const std::string& work) { chmod(work.c_str(), 0777); }},
+      {.name = "OwnBatchFileInAFolderItsGroupMayWriteIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: group gid 4242 may write the folder, which is not sticky\r\n",
+       .arrange = [](const std::string& work) { chown(work.c_str(), 0, kColleagues), chmod(work.c_str(), 02770); }},
+      {.name = "OwnBatchFileInAStickyFolderOfAnotherUserIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: the folder's owner is nobody, not you or root\r\n",
+       .arrange = [](const std::string& work) { chown(work.c_str(), kNobody, kNobody), chmod(work.c_str(), 01777); }},
+      // The group of a folder made with a umask of 002 is the runner's private group.
+      {.name = "OwnBatchFileInAFolderTheRunnersPrivateGroupMayWriteIsStarted", .before = planted,
+       .out = Repaired(""), .changes = {{"marker", "planted\n"}},
+       .arrange = [](const std::string& work) { chmod(work.c_str(), 0775); }},
+      // Nor a file that another user may write through another name, a group
+      // the runner is not in, or an ACL entry the mask lets write.
+      {.name = "OwnBatchFileWithASecondLinkIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: it has 2 hard links (owner root)\r\n",
+       .changes = {{"g.keep", "echo planted > marker\n"}}, .arrange = [](const std::string& work) {
+         link((work + "/gerber.bat").c_str(), (work + "/g.keep").c_str());
+       }},
+      {.name = "OwnBatchFileAGroupTheRunnerIsNotInMayWriteIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: group gid 4242, which you are not in, may write it (owner root)\r\n",
+       .arrange = [](const std::string& work) {
+         chown((work + "/gerber.bat").c_str(), 0, kColleagues), chmod((work + "/gerber.bat").c_str(), 0664);
+       }},
+      {.name = "OwnBatchFileAnAclEntryLetsAnotherUserWriteIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: its ACL lets nobody write it (owner root)\r\n",
+       .arrange = [](const std::string& work) { std::system(("setfacl -m u:nobody:rw " + work + "/gerber.bat").c_str()); }},
+      {.name = "OwnBatchFileAnAclEntryLetsAnotherGroupWriteIsNotStarted", .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: its ACL lets group gid 4242 write it (owner root)\r\n",
+       .arrange = [](const std::string& work) { std::system(("setfacl -m g:4242:rw " + work + "/gerber.bat").c_str()); }},
+      {.name = "OwnBatchFileWhoseAclMaskTakesWriteAwayIsStarted", .before = planted, .out = Repaired(""),
+       .changes = {{"marker", "planted\n"}}, .arrange = [](const std::string& work) {
+         std::system(("setfacl -m u:nobody:rw,g:4242:rw,m::r " + work + "/gerber.bat").c_str());
        }},
       {.name = "FileTheUserCannotRead", .options = colleague, .before = before, .exit_code = 1,
        .out = kBanner + "\n\r\n", .err = "Cannot open file \"{work}/a.gtl\". Permission denied.",
