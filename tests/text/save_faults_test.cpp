@@ -401,15 +401,15 @@ const Row kRows[] = {
      .in_place = true, .raised = kChangedKept, .after = After::kKeptAside, .quirks = kNoLease},
     // No reservation beyond the end: the new tail is written first, and the
     // full disk fails it before a byte of the file changes.
-    // An append just before the file takes its new size, or before the lease
-    // is granted, is seen: the file keeps its old content and the append.
+    // An append just before the file takes its new size is seen, and so is
+    // any change before the lease is granted: the file keeps what it has.
     {.name = "AppendBeforeTheNewSize", .call = Call::fallocate, .before = Append,
      .in_place = true, .raised = kChanged, .after = After::kAppended, .quirks = kNoLease},
     {.name = "AppendBeforeTheNewTail", .call = Call::fallocate, .before = Append,
      .in_place = true, .raised = kChanged, .after = After::kAppended,
      .quirks = kNoLease | kNoReservation},
-    {.name = "AppendBeforeTheLease", .call = Call::lease, .before = Append, .in_place = true,
-     .raised = kChanged, .after = After::kAppended},
+    {.name = "ChangedBeforeTheLease", .call = Call::lease, .before = ChangeKeepingTheTime,
+     .in_place = true, .raised = kChanged, .after = After::kChanged},
     // A failed reservation never cuts what another program appended meanwhile.
     {.name = "AppendWhileTheReservationFails", .call = Call::fallocate, .error = ENOSPC,
      .before = Append, .in_place = true, .raised = kChanged, .after = After::kAppended,
