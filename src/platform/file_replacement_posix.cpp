@@ -227,32 +227,64 @@ bool SameBytes(int a, int b, std::uint64_t size) {
   return true;
 }
 
-// Reserves the room the file grows to, `size` bytes, without changing a byte
-// it holds: blocks beyond the end, or, where the file system refuses those,
-// the new content's part beyond the old end, written and flushed there. The
-// file then has its new size, so that a writer appending meanwhile writes
-// past it. An empty new content needs no room.
-ErrorCode Reserve(int staged, int fd, std::uint64_t size, const struct stat& old) {
-  if (size == 0) return 0;
-  const auto old_size = static_cast<std::uint64_t>(old.st_size);
-  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0) {
-    if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
-    bool beyond_the_end = false;
-    if (size <= old_size) return 0;
-    if (ErrorCode error = CopyRange(staged, fd, old_size, size, beyond_the_end); error != 0) {
-      return error;
-    }
-    if (fsync(fd) != 0) return errno;
-  }
-  return size <= old_size || ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+// Whether the open file still has the stamp it was opened with.
+bool AsOpened(int fd, const FileStamp& opened) {
+  FileStamp now;
+  return StampOf(NativeHandle{fd}, now) && now == opened;
 }
 
-// Puts the file back as it was before anything of it changed: its size and
-// write time, which programs compare.
-void CutBack(int fd, const struct stat& old) {
-  ftruncate(fd, old.st_size);
+// Whether the open file still has the size `size`, which an append moves
+// (its times also move with camfix's own reservation).
+bool HasSize(int fd, std::uint64_t size) {
+  struct stat now {};
+  return fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == size;
+}
+
+// Reserves room for `size` bytes without changing a byte or the size of the
+// file: blocks beyond its end. Where the file system refuses those (FUSE),
+// `by_the_tail`: the new content's part beyond the old end is to be written
+// once the file has its new size.
+ErrorCode ReserveBeyondTheEnd(int fd, std::uint64_t size, bool& by_the_tail) {
+  if (size == 0 || fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  by_the_tail = true;
+  return 0;
+}
+
+// Gives the file, checked at once to have its old size `old_size` (else
+// kChangedMeanwhile), its new size `size` where that is larger (`extended`),
+// so that an append from then on lands past it; `by_the_tail`: the new
+// content's part beyond the old end is then written and flushed there, to
+// fail on a full disk before an old byte changes.
+ErrorCode Extend(int staged, int fd, std::uint64_t size, std::uint64_t old_size, bool by_the_tail,
+                 bool& extended) {
+  if (!HasSize(fd, old_size)) return kChangedMeanwhile;
+  if (size <= old_size) return 0;
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0) return errno;
+  extended = true;
+  if (!by_the_tail) return 0;
+  bool beyond_the_end = false;
+  if (ErrorCode error = CopyRange(staged, fd, old_size, size, beyond_the_end); error != 0) {
+    return error;
+  }
+  return fsync(fd) == 0 ? 0 : errno;
+}
+
+// After `error` and before the file's first old byte changed: puts it back
+// as it was opened, its size and write time, where it has the size camfix
+// left it with (its old one, or `size` once `extended`), checked just before
+// the cut. Else another program wrote to it meanwhile: it is left alone and
+// the error is kChangedMeanwhile, with `touched` where camfix extended it.
+ErrorCode PutBack(int fd, const struct stat& old, std::uint64_t size, bool extended,
+                  ErrorCode error, bool& touched) {
+  if (!HasSize(fd, extended ? size : static_cast<std::uint64_t>(old.st_size))) {
+    touched = extended;
+    return kChangedMeanwhile;
+  }
+  if (extended) ftruncate(fd, old.st_size);
   const timespec times[2] = {{0, UTIME_OMIT}, old.st_mtim};
   futimens(fd, times);
+  return error;
 }
 
 constexpr const char* kCapability = "security.capability";
@@ -531,21 +563,20 @@ ErrorCode ReopenForWriting(NativeHandle original, const std::string& path) {
   return error;
 }
 
-// Writes the staged copy over the file. The file grows to its new size first;
-// a write by another program that no lease held off shows as a file longer
-// than that, or as bytes that are not the staged copy's.
-ErrorCode Overwrite(int staged, std::uint64_t size, int fd, bool& touched) {
-  struct stat old {};
-  if (fstat(fd, &old) != 0) return errno;
-  std::string capability;
-  ErrorCode error = NoteWhatAWriteClears(fd, old, capability);
-  if (error != 0) return error;
-  timespec leased_at {};
-  clock_gettime(CLOCK_MONOTONIC, &leased_at);
-  const bool leased = TakeLease(fd);
-  const auto end = std::max<std::uint64_t>(size, static_cast<std::uint64_t>(old.st_size));
-  error = Reserve(staged, fd, size, old);
+// Writes the staged copy over the file, which has the stamp `old`, and sets
+// again what the write cleared. An append by another program shows as a file
+// that had not the size `old` has just before it took its new size, or that
+// is longer than that afterwards. A failure before an old byte changed puts
+// the file back (PutBack).
+ErrorCode OverwriteFrom(int staged, std::uint64_t size, int fd, const struct stat& old,
+                        const std::string& capability, bool& touched) {
+  const auto old_size = static_cast<std::uint64_t>(old.st_size);
+  bool by_the_tail = false;
+  bool extended = false;
+  ErrorCode error = ReserveBeyondTheEnd(fd, size, by_the_tail);
+  if (error == 0) error = Extend(staged, fd, size, old_size, by_the_tail, extended);
   if (error == 0) error = CopyRange(staged, fd, 0, size, touched);
+  const auto end = std::max(size, old_size);
   struct stat now {};
   if (error == 0 && (fstat(fd, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != end)) {
     touched = true;
@@ -557,29 +588,49 @@ ErrorCode Overwrite(int staged, std::uint64_t size, int fd, bool& touched) {
   }
   if (error == 0) error = PutBackWhatAWriteCleared(fd, old, capability);
   if (error == 0 && fsync(fd) != 0) error = errno;
+  if (error != 0 && !touched) error = PutBack(fd, old, size, extended, error, touched);
+  return error;
+}
+
+// Writes the staged copy over the file, which must still be as `opened`
+// (else kChangedMeanwhile, and it is left alone): checked once a lease is
+// granted, which keeps every other writer out from then on, and, for want of
+// one, by its size again just before it grows to its new size. A write by
+// another program that no lease held off shows after that as a file longer
+// than its new size, or as bytes that are not the staged copy's.
+ErrorCode Overwrite(int staged, std::uint64_t size, int fd, const FileStamp& opened,
+                    bool& touched) {
+  struct stat old {};
+  if (fstat(fd, &old) != 0) return errno;
+  timespec leased_at {};
+  clock_gettime(CLOCK_MONOTONIC, &leased_at);
+  const bool leased = TakeLease(fd);
+  std::string capability;
+  ErrorCode error =
+      AsOpened(fd, opened) ? NoteWhatAWriteClears(fd, old, capability) : kChangedMeanwhile;
+  if (error == 0) error = OverwriteFrom(staged, size, fd, old, capability, touched);
   if (error == 0 && !(leased ? LeaseKeptOthersOut(fd, leased_at) : SameBytes(staged, fd, size))) {
     error = kChangedMeanwhile;
   }
   if (leased) fcntl(fd, F_SETLEASE, F_UNLCK);
-  if (error != 0 && !touched) CutBack(fd, old);
   return error;
 }
-
 
 // Writes the first `size` bytes of `staged` over the open file `original` at
 // `path` from offset 0 and makes them durable. The file is opened again for
 // writing (through /proc, else through `path`), checked to be the same file,
 // and that description takes `original`'s place. Before the first byte
-// changes: what a write clears (set-id bits, a file capability) must be what
-// camfix can put back (else EPERM), a write lease is taken where the system
-// grants one, and the room needed is reserved; a failure there leaves the
-// file as it was. Sets `touched` once the file's bytes have begun to change.
+// changes: a write lease is taken where the system grants one, the file must
+// still be as it was opened (else kChangedMeanwhile), what a write clears
+// (set-id bits, a file capability) must be what camfix can put back (else
+// EPERM), and the room needed is reserved; a failure there leaves the file
+// as it was, or, where another program changed it meanwhile, as that left it. Sets `touched` once the file's bytes have begun to change.
 // kChangedMeanwhile, with `touched`, when another program may have written to
 // the file meanwhile.
-ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, NativeHandle original,
+ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, const InputFile& original,
                         const std::string& path, bool& touched) {
-  if (ErrorCode error = ReopenForWriting(original, path); error != 0) return error;
-  return Overwrite(Fd(staged), size, Fd(original), touched);
+  if (ErrorCode error = ReopenForWriting(original.Handle(), path); error != 0) return error;
+  return Overwrite(Fd(staged), size, Fd(original.Handle()), original.Stamp(), touched);
 }
 
 // Removes a file by name, and the private folder of a staged copy with it;
@@ -708,7 +759,7 @@ CommitResult PosixReplacement::CommitInPlace() {
   const InterruptionsHeld held;
   if (!content_.original.Unchanged(content_.path)) return Result(content_, Outcome::kChangedMeanwhile, kChangedMeanwhile);
   bool touched = false;
-  const ErrorCode error = OverwriteWith(content_.temp, written_, content_.original.Handle(), content_.path, touched);
+  const ErrorCode error = OverwriteWith(content_.temp, written_, content_.original, content_.path, touched);
   if (error == 0) {
     Discard();
     return Result(content_, Outcome::kRewrittenInPlace);

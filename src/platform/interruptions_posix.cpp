@@ -38,6 +38,13 @@ extern "C" void RemoveAndEnd(int signal) {
   std::raise(signal);
 }
 
+// A signal ignored when camfix started (nohup's hang-up, Ctrl+C for a
+// shell's background job) stays ignored, as the shell that started it means.
+bool IgnoredAtStart(int signal) {
+  struct sigaction current {};
+  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 }  // namespace
 
 void InstallHandler() {
@@ -46,7 +53,9 @@ void InstallHandler() {
   sigemptyset(&action.sa_mask);
   const sigset_t set = EndingSignals();
   for (int signal = 1; signal <= SIGRTMAX; ++signal) {
-    if (sigismember(&set, signal) == 1) sigaction(signal, &action, nullptr);
+    if (sigismember(&set, signal) == 1 && !IgnoredAtStart(signal)) {
+      sigaction(signal, &action, nullptr);
+    }
   }
 }
 

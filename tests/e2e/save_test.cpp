@@ -211,6 +211,23 @@ TEST_F(Save, SignalDuringTheOverwriteInPlaceLeavesTheFileWhole) {
   }
 }
 
+// Started with a hang-up or Ctrl+C ignored (nohup, a shell's background job),
+// camfix leaves it ignored: sent during the overwrite, it ends nothing.
+TEST_F(Save, SignalIgnoredAtStartStaysIgnored) {
+  const BigFileInPlace file;
+  for (const int signal : {SIGHUP, SIGINT}) {
+    ScratchFolder f;
+    std::unique_ptr<CamfixProcess> camfix;
+    const auto before = std::signal(signal, SIG_IGN);  // camfix inherits it
+    file.StartOverwrite(f, camfix);
+    std::signal(signal, before);
+    kill(camfix->Pid(), signal);
+    camfix->Feed("x\n");
+    EXPECT_EQ(camfix->Finish().exit_code, 0) << signal;
+    EXPECT_TRUE(f.Read("big.gtl") == file.repaired) << signal;
+  }
+}
+
 // Another program that opens the file to append a line while camfix
 // overwrites it in place waits until the file is whole (camfix holds a write
 // lease), and its line stays.

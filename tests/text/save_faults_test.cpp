@@ -25,7 +25,8 @@
 // row's fault strikes: at the first call of its kind on its target.
 namespace {
 
-enum class Call { none, read, write, pwrite, fsync, sync_file_range, renameat2 };
+// lease: the request for a write lease.
+enum class Call { none, read, write, pwrite, fsync, sync_file_range, renameat2, fallocate, lease };
 
 // The file a call is on: the file being saved, the file its new content is
 // written to (the temporary file or the staged copy), or a folder.
@@ -152,14 +153,16 @@ int __wrap_fcntl(int fd, int command, ...) {
   va_start(rest, command);
   void* argument = va_arg(rest, void*);
   va_end(rest);
-  if (command == F_SETLEASE && Has(kNoLease)) {
-    errno = EAGAIN;
+  const bool lease = command == F_SETLEASE && argument == reinterpret_cast<void*>(F_WRLCK);
+  if ((lease && Strikes(Call::lease, fd, 0)) || (command == F_SETLEASE && Has(kNoLease))) {
+    errno = Has(kNoLease) ? EAGAIN : errno;
     return -1;
   }
   return __real_fcntl(fd, command, argument);
 }
 int __real_fallocate(int fd, int mode, off_t at, off_t count);
 int __wrap_fallocate(int fd, int mode, off_t at, off_t count) {
+  if (Strikes(Call::fallocate, fd, 0)) return -1;
   if (!Has(kNoReservation)) return __real_fallocate(fd, mode, at, count);
   errno = EOPNOTSUPP;
   return -1;
@@ -398,6 +401,19 @@ const Row kRows[] = {
      .in_place = true, .raised = kChangedKept, .after = After::kKeptAside, .quirks = kNoLease},
     // No reservation beyond the end: the new tail is written first, and the
     // full disk fails it before a byte of the file changes.
+    // An append just before the file takes its new size is seen, and so is
+    // any change before the lease is granted: the file keeps what it has.
+    {.name = "AppendBeforeTheNewSize", .call = Call::fallocate, .before = Append,
+     .in_place = true, .raised = kChanged, .after = After::kAppended, .quirks = kNoLease},
+    {.name = "AppendBeforeTheNewTail", .call = Call::fallocate, .before = Append,
+     .in_place = true, .raised = kChanged, .after = After::kAppended,
+     .quirks = kNoLease | kNoReservation},
+    {.name = "ChangedBeforeTheLease", .call = Call::lease, .before = ChangeKeepingTheTime,
+     .in_place = true, .raised = kChanged, .after = After::kChanged},
+    // A failed reservation never cuts what another program appended meanwhile.
+    {.name = "AppendWhileTheReservationFails", .call = Call::fallocate, .error = ENOSPC,
+     .before = Append, .in_place = true, .raised = kChanged, .after = After::kAppended,
+     .quirks = kNoLease},
     {.name = "FullDiskWithoutAReservation", .in_place = true,
      .raised = "EWriteError: Stream write error in \"{file}\". No space left on device",
      .quirks = kNoReservation | kFullPastTheOldEnd},
