@@ -70,8 +70,7 @@ class FileReplacer {
   // A replacement for the open file `original` at `path`. `before_naming`
   // runs before a temporary file is made under a name (the one name an
   // interruption removes), not for one that has none.
-  virtual std::unique_ptr<FileReplacement> Begin(const std::string& path,
-                                                 const InputFile& original,
+  virtual std::unique_ptr<FileReplacement> Begin(const std::string& path, const InputFile& original,
                                                  const std::function<void()>& before_naming) = 0;
   // Makes the entries of the folder of `path` durable: the renames done in it.
   virtual ErrorCode FlushFolderOf(const std::string& path) = 0;

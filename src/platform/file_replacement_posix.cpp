@@ -65,7 +65,6 @@ bool Names(const std::string& path, int fd) {
          named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
-
 bool InOurGroups(gid_t group) {
   if (group == getegid()) return true;
   std::vector<gid_t> groups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
@@ -331,7 +330,7 @@ bool TakeLease(int fd) {
 }
 
 double SecondsSince(const timespec& start) {
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec - start.tv_sec) +
          static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
@@ -367,8 +366,8 @@ void StartWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t len
 // Waits until the writeback of [offset, offset + length) has ended: 0, or the
 // code of a write that failed there, which fsync may no longer report.
 ErrorCode FinishWriteback(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {
-  constexpr unsigned kWait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                             SYNC_FILE_RANGE_WAIT_AFTER;
+  constexpr unsigned kWait =
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
   return sync_file_range(Fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length),
                          kWait) == 0
              ? 0
@@ -442,7 +441,6 @@ NativeHandle CreateTemporary(const std::string& path, ReplaceBy how, std::string
   return fd;
 }
 
-
 // The inode flags a rename would lose that the owner may set: no dump, no
 // access time, synchronous writes.
 ErrorCode CopyInodeFlags(int original, int temp) {
@@ -454,7 +452,6 @@ ErrorCode CopyInodeFlags(int original, int temp) {
   own |= flags & kCopied;
   return ioctl(temp, FS_IOC_SETFLAGS, &own) == 0 ? 0 : errno;
 }
-
 
 // Gives `temp` the owner, group, permissions, access control lists, extended
 // attributes and inode flags of `original` (the owner first, the permissions
@@ -535,7 +532,6 @@ ErrorCode SyncFolderOf(const std::string& name) {
   return synced;
 }
 
-
 // The open file `original` at `path` opened again for reading and writing,
 // checked to be the same file, and made the one description of it that this
 // process holds (under `original`'s descriptor), which a lease needs.
@@ -602,7 +598,7 @@ ErrorCode Overwrite(int staged, std::uint64_t size, int fd, const FileStamp& ope
                     bool& touched) {
   struct stat old {};
   if (fstat(fd, &old) != 0) return errno;
-  timespec leased_at {};
+  timespec leased_at{};
   clock_gettime(CLOCK_MONOTONIC, &leased_at);
   const bool leased = TakeLease(fd);
   std::string capability;
@@ -624,9 +620,9 @@ ErrorCode Overwrite(int staged, std::uint64_t size, int fd, const FileStamp& ope
 // still be as it was opened (else kChangedMeanwhile), what a write clears
 // (set-id bits, a file capability) must be what camfix can put back (else
 // EPERM), and the room needed is reserved; a failure there leaves the file
-// as it was, or, where another program changed it meanwhile, as that left it. Sets `touched` once the file's bytes have begun to change.
-// kChangedMeanwhile, with `touched`, when another program may have written to
-// the file meanwhile.
+// as it was, or, where another program changed it meanwhile, as that left it. Sets `touched` once
+// the file's bytes have begun to change. kChangedMeanwhile, with `touched`, when another program
+// may have written to the file meanwhile.
 ErrorCode OverwriteWith(NativeHandle staged, std::uint64_t size, const InputFile& original,
                         const std::string& path, bool& touched) {
   if (ErrorCode error = ReopenForWriting(original.Handle(), path); error != 0) return error;
@@ -639,7 +635,6 @@ void RemoveFile(const std::string& name) {
   unlink(name.c_str());
   if (InPrivateFolder(name)) rmdir(FolderOf(name).c_str());
 }
-
 
 // Every this many bytes the written part starts on its way to the disk, so
 // that the final flush overlaps the conversion instead of following it.
@@ -713,8 +708,8 @@ void PosixReplacement::Write(const char* data, std::size_t count) {
       const auto steps = written_ / kWritebackStep;
       StartWriteback(content_.temp, (steps - 1) * kWritebackStep, kWritebackStep);
       if (steps > kWritebackLag) {
-        content_.write_error =
-            FinishWriteback(content_.temp, (steps - 1 - kWritebackLag) * kWritebackStep, kWritebackStep);
+        content_.write_error = FinishWriteback(
+            content_.temp, (steps - 1 - kWritebackLag) * kWritebackStep, kWritebackStep);
       }
     }
     if (put <= 0 || content_.write_error != 0) {
@@ -736,7 +731,8 @@ CommitResult PosixReplacement::Commit() {
     how_ = ReplaceBy::kOverwrite;  // what the file is stays only with the file itself
   }
   std::string staged;
-  if (ErrorCode named = NameStagedCopy(content_.temp, temp_name_, content_.path, staged); named != 0) {
+  if (ErrorCode named = NameStagedCopy(content_.temp, temp_name_, content_.path, staged);
+      named != 0) {
     content_.failed_place = staged;
     return Result(content_, Outcome::kRefused, named);
   }
@@ -744,8 +740,10 @@ CommitResult PosixReplacement::Commit() {
 }
 
 CommitResult PosixReplacement::Rename() {
-  const ErrorCode moved = MoveIntoPlace(content_.temp, temp_name_, content_.path, content_.original.Stamp());
-  if (moved == kChangedMeanwhile) return Result(content_, CommitResult::Outcome::kChangedMeanwhile, moved);
+  const ErrorCode moved =
+      MoveIntoPlace(content_.temp, temp_name_, content_.path, content_.original.Stamp());
+  if (moved == kChangedMeanwhile)
+    return Result(content_, CommitResult::Outcome::kChangedMeanwhile, moved);
   if (moved != 0) return Result(content_, CommitResult::Outcome::kRefused, moved);
   return Result(content_, CommitResult::Outcome::kRenamed);
 }
@@ -755,17 +753,20 @@ CommitResult PosixReplacement::Rename() {
 // interruption is acted on.
 CommitResult PosixReplacement::CommitInPlace() {
   using Outcome = CommitResult::Outcome;
-  if (ErrorCode error = SyncFolderOf(temp_name_); error != 0) return Result(content_, Outcome::kRefused, error);
+  if (ErrorCode error = SyncFolderOf(temp_name_); error != 0)
+    return Result(content_, Outcome::kRefused, error);
   const InterruptionsHeld held;
-  if (!content_.original.Unchanged(content_.path)) return Result(content_, Outcome::kChangedMeanwhile, kChangedMeanwhile);
+  if (!content_.original.Unchanged(content_.path))
+    return Result(content_, Outcome::kChangedMeanwhile, kChangedMeanwhile);
   bool touched = false;
-  const ErrorCode error = OverwriteWith(content_.temp, written_, content_.original, content_.path, touched);
+  const ErrorCode error =
+      OverwriteWith(content_.temp, written_, content_.original, content_.path, touched);
   if (error == 0) {
     Discard();
     return Result(content_, Outcome::kRewrittenInPlace);
   }
-  CommitResult result = Result(content_, 
-      error == kChangedMeanwhile ? Outcome::kChangedMeanwhile : Outcome::kRefused, error);
+  CommitResult result = Result(
+      content_, error == kChangedMeanwhile ? Outcome::kChangedMeanwhile : Outcome::kRefused, error);
   if (touched) {
     result.kept_at = std::exchange(temp_name_, {});
     RemoveOnInterruption({});

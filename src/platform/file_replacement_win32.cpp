@@ -76,7 +76,6 @@ ErrorCode MoveOver(const std::wstring& path, const std::wstring& replacement) {
              : LastError();
 }
 
-
 // A temporary file beside the original, put in its place by ReplaceFileW,
 // which keeps what a rename would lose: Windows never rewrites in place.
 // Refused: read-only, hidden and system files, by the open file's own
@@ -130,9 +129,9 @@ void WindowsReplacement::Create(const std::wstring& folder) {
     content_.begin_error = LastError();
     return;
   }
-  const HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle =
+      CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     content_.begin_error = LastError();
     DeleteFileW(temp.c_str());

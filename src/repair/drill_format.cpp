@@ -22,8 +22,8 @@ bool MatchesOne(std::string_view statement, std::initializer_list<std::string_vi
 // A line without its blanks and without a comment after the statement
 // ("M71;metric"); a line that begins with ";" stays a comment.
 std::string Statement(std::string_view line) {
-  if (const auto comment = line.find(';'); comment != std::string_view::npos &&
-                                           line.find_first_not_of(" \t") != comment) {
+  if (const auto comment = line.find(';');
+      comment != std::string_view::npos && line.find_first_not_of(" \t") != comment) {
     line = line.substr(0, comment);
   }
   std::string statement(line);

@@ -54,7 +54,7 @@ bool FirstFile(const char* pattern, TSearchRec& entry) {
 
 void FixGerberFile(const TSearchRec& entry, SavePass& pass) {
   auto rewrite = pass.Rewrite(entry.FileName, entry.FileIdentity,
-                                    Conversion{true, &platform::SystemLeadBytes(), false, {}});
+                              Conversion{true, &platform::SystemLeadBytes(), false, {}});
   Say("File name = " + platform::ConsoleText(entry.FileName));
   Say("File size = " + IntegerToText(entry.FileSize));
   if (rewrite->HoldsZeroByte()) return SayNotText(entry);
@@ -94,10 +94,10 @@ void SayOwnFormat(const TSearchRec& entry) {
 // the holes.
 void FixDrillFile(const TSearchRec& entry, const std::string& tool_table, SavePass& pass) {
   if (!IsExistingFile(entry.FileName)) return;
-  auto rewrite = pass.Rewrite(
-      entry.FileName, entry.FileIdentity,
-      Conversion{false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table},
-      DeclaresOwnFormat);
+  auto rewrite =
+      pass.Rewrite(entry.FileName, entry.FileIdentity,
+                   Conversion{false, &platform::kNoLeadBytes, true, "INCH,LZ\n\r" + tool_table},
+                   DeclaresOwnFormat);
   if (rewrite->HoldsZeroByte()) return SayNotText(entry);
   if (rewrite->LeftAsItIs()) return SayOwnFormat(entry);
   Say("processing .drl file");

@@ -23,7 +23,8 @@ class PageBuffer {
  public:
   explicit PageBuffer(std::size_t size) : storage_(new char[size + kPage]) {}
   // Where the memory cannot be had, a buffer that holds nothing.
-  PageBuffer(std::size_t size, std::nothrow_t /*nothrow*/) : storage_(new (std::nothrow) char[size + kPage]) {}
+  PageBuffer(std::size_t size, std::nothrow_t /*nothrow*/)
+      : storage_(new (std::nothrow) char[size + kPage]) {}
   bool Holds() const { return storage_ != nullptr; }
   char* Data() const {
     const auto address = reinterpret_cast<std::uintptr_t>(storage_.get());
@@ -45,11 +46,12 @@ std::string TrimmedErrorText(std::string text) {
 // `kept`: where the complete new content is, when the file's old content is
 // gone.
 [[noreturn]] void RaiseChanged(const std::string& path, const std::string& kept = {}) {
-  Raise(EFCreateError("Cannot create file \"" + platform::ConsoleText(platform::FullPathName(path)) +
-                      "\". It was changed by another program meanwhile" +
-                      (kept.empty() ? "" : "; the new content is kept in \"" +
-                                               platform::ConsoleText(platform::FullPathName(kept)) +
-                                               "\"")));
+  Raise(EFCreateError(
+      "Cannot create file \"" + platform::ConsoleText(platform::FullPathName(path)) +
+      "\". It was changed by another program meanwhile" +
+      (kept.empty() ? ""
+                    : "; the new content is kept in \"" +
+                          platform::ConsoleText(platform::FullPathName(kept)) + "\"")));
 }
 
 // The open error of `file` at `path`, when it has one.
@@ -140,8 +142,8 @@ bool StreamFile(platform::InputFile& file, LineConverter& converter, Sink sink, 
 // the file itself.
 std::string WriteErrorMessage(const std::string& place, int code) {
   if (place.empty()) return "Stream write error";
-  return "Stream write error in \"" + platform::ConsoleText(platform::FullPathName(place)) + "\". " +
-         TrimmedErrorText(platform::SystemErrorText(code));
+  return "Stream write error in \"" + platform::ConsoleText(platform::FullPathName(place)) +
+         "\". " + TrimmedErrorText(platform::SystemErrorText(code));
 }
 
 }  // namespace
@@ -239,15 +241,12 @@ bool FileRewrite::Commit(platform::Background& releases) {
   const auto& failed = result.failed_place;
   switch (result.outcome) {
     case Outcome::kRenamed:
-    case Outcome::kRewrittenInPlace:
-      break;
+    case Outcome::kRewrittenInPlace: break;
     case Outcome::kNotBegun:
       Raise(EFCreateError(
           FileErrorMessage("Cannot create file", failed.empty() ? path_ : failed, result.error)));
-    case Outcome::kWriteFailed:
-      Raise(EWriteError(WriteErrorMessage(failed, result.error)));
-    case Outcome::kChangedMeanwhile:
-      RaiseChanged(path_, result.kept_at);
+    case Outcome::kWriteFailed: Raise(EWriteError(WriteErrorMessage(failed, result.error)));
+    case Outcome::kChangedMeanwhile: RaiseChanged(path_, result.kept_at);
     case Outcome::kRefused:
       if (!result.kept_at.empty()) RaiseKept(result.kept_at);
       Raise(EWriteError(WriteErrorMessage(failed.empty() ? path_ : failed, result.error)));

@@ -102,7 +102,8 @@ TEST(Dialogue, TerminalShowsANonAsciiNameAsItIs) {
   ScratchFolder folder;
   folder.Write("M\xC3\xBCller.gtl", "FSD\n");
   const char* enter_twice = ThisPlatform().wine ? "\r\r" : "\n\n";
-  CamfixProcess camfix({.folder = folder.Path(), .input = enter_twice, .output = Output::kTerminal});
+  CamfixProcess camfix(
+      {.folder = folder.Path(), .input = enter_twice, .output = Output::kTerminal});
   const auto result = camfix.Finish();
   EXPECT_NE(result.out.find("File name = M\xC3\xBCller.gtl\r"), std::string::npos) << result.out;
   EXPECT_EQ(result.exit_code, 0);

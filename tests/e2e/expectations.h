@@ -143,9 +143,10 @@ inline void CheckRow(const Row& row) {
   auto result = camfix.Finish();
   // gerber.bat runs detached: its marker is waited for, or, when it must not
   // come, given half a second to show up anyway.
-  const int waits = row.changes.contains("marker")      ? 3000
-                    : row.before.contains("gerber.bat") || row.before.contains("sub/gerber.bat") ? 50
-                                                        : 0;
+  const int waits = row.changes.contains("marker") ? 3000
+                    : row.before.contains("gerber.bat") || row.before.contains("sub/gerber.bat")
+                        ? 50
+                        : 0;
   for (int tries = 0; tries < waits && work.Read("marker").empty(); ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

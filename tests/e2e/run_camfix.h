@@ -15,18 +15,18 @@ inline constexpr unsigned kNobody = 65534;
 inline constexpr unsigned kColleagues = 4242;
 
 struct RunOptions {
-  std::string folder;                  // the working folder camfix starts in
-  std::vector<std::string> arguments;  // after the program's name
+  std::string folder;                    // the working folder camfix starts in
+  std::vector<std::string> arguments;    // after the program's name
   std::vector<std::string> environment;  // NAME=VALUE settings added for camfix
-  std::string input;                   // bytes on standard input, a pipe closed after them
-  bool keep_input_open = false;        // leave the input pipe open for Feed()
-  bool close_input = false;            // start with standard input closed
-  Output output = Output::kFile;       // kTerminal puts standard input and output on a terminal
-  bool errors_to_output = false;       // standard error shares standard output's file
-  long file_size_limit = 0;            // bytes, 0 for none
-  long address_space_limit = 0;        // bytes, 0 for none
-  bool as_colleague = false;           // run as nobody, in the group kColleagues too
-  int seconds = 30;                    // then it is taken for hung and killed
+  std::string input;                     // bytes on standard input, a pipe closed after them
+  bool keep_input_open = false;          // leave the input pipe open for Feed()
+  bool close_input = false;              // start with standard input closed
+  Output output = Output::kFile;         // kTerminal puts standard input and output on a terminal
+  bool errors_to_output = false;         // standard error shares standard output's file
+  long file_size_limit = 0;              // bytes, 0 for none
+  long address_space_limit = 0;          // bytes, 0 for none
+  bool as_colleague = false;             // run as nobody, in the group kColleagues too
+  int seconds = 30;                      // then it is taken for hung and killed
 };
 
 struct RunResult {

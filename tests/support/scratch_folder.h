@@ -25,7 +25,7 @@ class ScratchFolder {
 std::string RegularFiles(const std::string& folder, const std::string& prefix = "");
 
 // What the process `pid` (camfix, or this one) staged in /var/tmp (or in a
-// private camfix-UID-XXXXXX folder there) and left there; other tests, in parallel, stage files of their own meanwhile. Files
-// from before this program started are not counted: a process killed long ago
-// may have had the same id.
+// private camfix-UID-XXXXXX folder there) and left there; other tests, in parallel, stage files of
+// their own meanwhile. Files from before this program started are not counted: a process killed
+// long ago may have had the same id.
 std::string StagedFiles(pid_t pid);

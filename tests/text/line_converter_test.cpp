@@ -12,7 +12,9 @@ const std::string kTexts[] = {
     "",
     "\r",
     "A\n\rB\r\r\nC\r\nD",
-    "FSFSD FSDD\rFSD\n\x81" "FSD \x81\x81" "FSD\r\n",
+    "FSFSD FSDD\rFSD\n\x81"
+    "FSD \x81\x81"
+    "FSD\r\n",
     "x\r\n%FSDAX24Y24*%\nX0125Y0250D01*\r\nM02*\r",
     "0123456789abcdef\r\n0123456789abcde\r\r\n0123456789abcdefFSD\n\n",
     std::string("G04\nT\0X\r\n", 9),

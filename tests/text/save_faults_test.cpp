@@ -12,12 +12,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
+#include "platform/file_replacement.h"
 #include "support/scratch_folder.h"
 #include "text/exceptions.h"
-#include "platform/file_replacement.h"
 #include "text/file_stream.h"
 
 // The save's failures, made by the system calls themselves: the program is
@@ -51,11 +51,11 @@ struct Row {
   // {file}: the file's full path, {staged}: the staged copy's
   const char* raised = "";
   After after = After::kOld;
-  int killed = 0;       // the process ends by this signal, which `before` sent
-  unsigned quirks = 0;  // how the system misbehaves for the whole save (Quirk)
-  uid_t owner = 0;      // of the file, which it keeps
+  int killed = 0;        // the process ends by this signal, which `before` sent
+  unsigned quirks = 0;   // how the system misbehaves for the whole save (Quirk)
+  uid_t owner = 0;       // of the file, which it keeps
   bool planted = false;  // another user made a file under the staged copy's name
-  int lines = 60'000;   // of the file
+  int lines = 60'000;    // of the file
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
@@ -72,11 +72,13 @@ enum Quirk : unsigned {
 };
 
 const Row* armed = nullptr;
-struct stat target {};  // the file being saved, as it was listed
+struct stat target {};             // the file being saved, as it was listed
 std::atomic<bool> struck = false;  // the writer thread writes too
 
 bool Has(Quirk quirk) { return armed != nullptr && (armed->quirks & quirk) != 0; }
-bool Hidden(const char* path) { return Has(kNoProc) && std::string_view(path).starts_with("/proc/"); }
+bool Hidden(const char* path) {
+  return Has(kNoProc) && std::string_view(path).starts_with("/proc/");
+}
 std::size_t read_limit = SIZE_MAX;  // the most a read brings: a short read
 
 bool IsOn(const struct stat& info, On on) {
@@ -133,7 +135,7 @@ int __real_sync_file_range(int fd, off64_t at, off64_t count, unsigned flags);
 int __wrap_sync_file_range(int fd, off64_t at, off64_t count, unsigned flags) {
   const bool waits = (flags & SYNC_FILE_RANGE_WAIT_AFTER) != 0;
   return waits && Strikes(Call::sync_file_range, fd) ? -1
-                                                      : __real_sync_file_range(fd, at, count, flags);
+                                                     : __real_sync_file_range(fd, at, count, flags);
 }
 // On the file it puts a new one in the place of.
 int __real_renameat2(int from_folder, const char* from, int to_folder, const char* to,
@@ -174,7 +176,8 @@ int __wrap_fchown(int fd, uid_t owner, gid_t group) {
 int __wrap_open(const char* path, int flags, ...) {
   va_list rest;
   va_start(rest, flags);
-  const mode_t mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, mode_t) : 0;
+  const mode_t mode =
+      (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, mode_t) : 0;
   va_end(rest);
   if (!Hidden(path)) return __real_open(path, flags, mode);
   errno = ENOENT;
@@ -428,7 +431,6 @@ const Row kRows[] = {
 
 const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, testing::ValuesIn(kRows), kRowName);
-
 
 // The order in which a pass takes its files' steps, against the system's
 // replacements with a log of the steps ("begin a", "write a", "flush a",

@@ -22,14 +22,17 @@ const struct {
   void (*change)(const ScratchFolder& folder);  // between the reads
 } kChanges[] = {
     {"none", [](const ScratchFolder&) {}},
-    {"appended", [](const ScratchFolder& folder) {
+    {"appended",
+     [](const ScratchFolder& folder) {
        std::ofstream(folder / "r.inf", std::ios::app) << "more\n";
      }},
-    {"rewritten at its size, dated back", [](const ScratchFolder& folder) {
+    {"rewritten at its size, dated back",
+     [](const ScratchFolder& folder) {
        folder.Write("r.inf", "T-Code   Size\nT02\n");
        utimensat(AT_FDCWD, (folder / "r.inf").c_str(), kLongAgo, 0);
      }},
-    {"replaced", [](const ScratchFolder& folder) {
+    {"replaced",
+     [](const ScratchFolder& folder) {
        folder.Write("new.inf", "T-Code   Size\nT01\n");
        std::rename((folder / "new.inf").c_str(), (folder / "r.inf").c_str());
      }},
@@ -42,8 +45,8 @@ TEST(ReadTextFileAgain, GivesTheSameTextOrRaisesThatTheFileChanged) {
     platform::FileStamp listed;
     ASSERT_TRUE(platform::sys::StampOf(folder / "r.inf", listed));
     std::string first, second;
-    const auto read = ReadTextFile(folder / "r.inf", listed,
-                                   [&first](std::string_view text) { first += text; });
+    const auto read =
+        ReadTextFile(folder / "r.inf", listed, [&first](std::string_view text) { first += text; });
     change(folder);
     try {
       ReadTextFileAgain(folder / "r.inf", read,
