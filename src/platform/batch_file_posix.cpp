@@ -51,6 +51,22 @@ class SpawnSetup {
   posix_spawnattr_t attributes_{};
 };
 
+// An open descriptor, closed on destruction; -1 for none.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // The user camfix runs as: its effective user id and every group it is in.
 class Runner {
  public:
@@ -181,12 +197,8 @@ std::string AclProblem(int fd, uid_t runner, const std::function<bool(gid_t)>& t
 // or a named group write it.
 std::string FolderProblem(const Runner& runner) {
   struct stat folder {};
-  const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool checked = fd >= 0 && fstat(fd, &folder) == 0;
-  const std::string acl_problem =
-      checked ? AclProblem(fd, runner.Uid(), [](gid_t) { return false; }, "the folder's") : "";
-  if (fd >= 0) close(fd);
-  if (!checked) return "the folder cannot be checked";
+  const Descriptor fd(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Get() < 0 || fstat(fd.Get(), &folder) != 0) return "the folder cannot be checked";
   if (!runner.IsTrusted(folder.st_uid)) {
     return "the folder's owner is " + UserName(folder.st_uid) + ", not you or root";
   }
@@ -195,7 +207,8 @@ std::string FolderProblem(const Runner& runner) {
   if ((folder.st_mode & S_IWGRP) != 0 && !runner.IsPrivateGroup(folder.st_gid)) {
     return "group " + GroupName(folder.st_gid) + " may write the folder, which is not sticky";
   }
-  return acl_problem;
+  return AclProblem(
+      fd.Get(), runner.Uid(), [](gid_t) { return false; }, "the folder's");
 }
 
 // One spelling of the batch file, opened once: what is checked and what the
@@ -204,15 +217,11 @@ class OpenScript {
  public:
   // A link, a FIFO, a device or a name that cannot be opened is no script.
   explicit OpenScript(const std::string& name)
-      : fd_(open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
-    if (fd_ >= 0 && (fstat(fd_, &info_) != 0 || !S_ISREG(info_.st_mode))) Close();
-  }
-  ~OpenScript() { Close(); }
-  OpenScript(const OpenScript&) = delete;
-  OpenScript& operator=(const OpenScript&) = delete;
+      : fd_(open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)),
+        is_script_(fd_.Get() >= 0 && fstat(fd_.Get(), &info_) == 0 && S_ISREG(info_.st_mode)) {}
 
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool IsOpen() const { return is_script_; }
+  int Fd() const { return fd_.Get(); }
 
   // Why another user could have put their commands in it, or "" where no
   // one but the runner, root or a group the runner is in could have: a file
@@ -232,7 +241,7 @@ class OpenScript {
       problem = "group " + GroupName(info_.st_gid) + ", which you are not in, may write it";
     } else {
       problem = AclProblem(
-          fd_, runner.Uid(), [&runner](gid_t group) { return runner.IsIn(group); }, "its");
+          fd_.Get(), runner.Uid(), [&runner](gid_t group) { return runner.IsIn(group); }, "its");
     }
     return problem.empty() ? "" : problem + " (owner " + UserName(info_.st_uid) + ")";
   }
@@ -244,7 +253,7 @@ class OpenScript {
   // waits until the shell has read the script. Its break is signalled with
   // SIGURG, which is ignored by default, to camfix.
   std::string Lease() const {
-    if (fcntl(fd_, F_SETSIG, SIGURG) == 0 && fcntl(fd_, F_SETLEASE, F_RDLCK) != 0 &&
+    if (fcntl(Fd(), F_SETSIG, SIGURG) == 0 && fcntl(Fd(), F_SETLEASE, F_RDLCK) != 0 &&
         errno == EAGAIN) {
       return "another program has it open for writing";
     }
@@ -252,13 +261,9 @@ class OpenScript {
   }
 
  private:
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
-  int fd_;
+  Descriptor fd_;
   struct stat info_ {};
+  bool is_script_;
 };
 
 // The regular files of the working folder named `name` in any letter case,
