@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <grp.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -50,6 +51,22 @@ class SpawnSetup {
   posix_spawnattr_t attributes_{};
 };
 
+// An open descriptor, closed on destruction; -1 for none.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // The user camfix runs as: its effective user id and every group it is in.
 class Runner {
  public:
@@ -65,7 +82,8 @@ class Runner {
     return std::find(groups_.begin(), groups_.end(), group) != groups_.end();
   }
   // The runner's user private group, as useradd makes one: the runner's
-  // primary group, named as the runner, that lists no other member.
+  // primary group, named as the runner, that lists no other member and is
+  // no other user's primary group.
   bool IsPrivateGroup(gid_t gid) const {
     std::vector<char> user_buffer(16384), group_buffer(65536);
     passwd user{};
@@ -81,10 +99,28 @@ class Runner {
     for (char** member = entry.gr_mem; *member != nullptr; ++member) {
       if (std::strcmp(*member, user.pw_name) != 0) return false;
     }
-    return true;
+    return !IsAnotherUsersPrimaryGroup(gid);
   }
 
  private:
+  // Whether a user other than the runner has `gid` as primary group, or the
+  // password database cannot be read to its end (within a bound).
+  bool IsAnotherUsersPrimaryGroup(gid_t gid) const {
+    constexpr int kMostUsers = 1'000'000;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    bool another = true;
+    setpwent();
+    for (int users = 0; users < kMostUsers; ++users) {
+      const int error = getpwent_r(&entry, buffer.data(), buffer.size(), &found);
+      if (error == ENOENT) another = false;
+      if (error != 0 || (found->pw_gid == gid && found->pw_uid != uid_)) break;
+    }
+    endpwent();
+    return another;
+  }
+
   uid_t uid_ = geteuid();
   std::vector<gid_t> groups_;
 };
@@ -111,26 +147,6 @@ std::string GroupName(gid_t gid) {
   return "gid " + std::to_string(gid);
 }
 
-// Why another user could rename or replace the runner's files in the working
-// folder, or "" where no one could: a folder not the runner's or root's, or
-// one that everyone or a group with other members (other than the runner's
-// private group, which a umask of 002 gives its folders) may write but that
-// is not sticky. An access ACL entry that lets a named user or group write
-// the folder shows in its group bits (the mask), so the mode covers it.
-std::string FolderProblem(const Runner& runner) {
-  struct stat folder {};
-  if (stat(".", &folder) != 0) return "the folder cannot be checked";
-  if (!runner.IsTrusted(folder.st_uid)) {
-    return "the folder's owner is " + UserName(folder.st_uid) + ", not you or root";
-  }
-  if ((folder.st_mode & S_ISVTX) != 0) return "";
-  if ((folder.st_mode & S_IWOTH) != 0) return "everyone may write the folder, which is not sticky";
-  if ((folder.st_mode & S_IWGRP) != 0 && !runner.IsPrivateGroup(folder.st_gid)) {
-    return "group " + GroupName(folder.st_gid) + " may write the folder, which is not sticky";
-  }
-  return "";
-}
-
 // A little-endian number of the bytes at `at`.
 template <typename Number>
 Number LittleEndian(const std::string& bytes, std::size_t at) {
@@ -141,19 +157,21 @@ Number LittleEndian(const std::string& bytes, std::size_t at) {
   return number;
 }
 
-// Who besides the owner and the file's group may write the file by its access
-// ACL (the system.posix_acl_access attribute: version 2, then 8-byte entries
-// of tag, permissions and id, little-endian), or "" where only the runner or
-// groups the runner is in may. An entry writes only where the mask lets it.
-std::string AclProblem(int fd, const Runner& runner) {
+// Who besides the owner and the file's group may write the file `fd` by its
+// access ACL (the system.posix_acl_access attribute: version 2, then 8-byte
+// entries of tag, permissions and id, little-endian), or "" where only the
+// runner or named groups `trusted_group` accepts may; `whose` names the file
+// in the answer. An entry writes only where the mask lets it.
+std::string AclProblem(int fd, uid_t runner, const std::function<bool(gid_t)>& trusted_group,
+                       const std::string& whose) {
   constexpr const char* kAccessAcl = "system.posix_acl_access";
   constexpr std::uint16_t kUser = 0x02, kGroup = 0x08, kMask = 0x10, kWrite = 0x02;
   const ssize_t size = fgetxattr(fd, kAccessAcl, nullptr, 0);
-  if (size < 0) return errno == ENODATA || errno == ENOTSUP ? "" : "its ACL cannot be read";
+  if (size < 0) return errno == ENODATA || errno == ENOTSUP ? "" : whose + " ACL cannot be read";
   std::string acl(static_cast<std::size_t>(size), '\0');
   if (fgetxattr(fd, kAccessAcl, acl.data(), acl.size()) != size || acl.size() < 4 ||
       acl.size() % 8 != 4 || LittleEndian<std::uint32_t>(acl, 0) != 2) {
-    return "its ACL cannot be read";
+    return whose + " ACL cannot be read";
   }
   std::uint16_t mask = kWrite;
   for (std::size_t at = 4; at < acl.size(); at += 8) {
@@ -164,11 +182,33 @@ std::string AclProblem(int fd, const Runner& runner) {
     const auto tag = LittleEndian<std::uint16_t>(acl, at);
     const auto id = LittleEndian<std::uint32_t>(acl, at + 4);
     if ((LittleEndian<std::uint16_t>(acl, at + 2) & mask & kWrite) == 0) continue;
-    if (tag == kUser && id != runner.Uid()) return "its ACL lets " + UserName(id) + " write it";
-    if (tag == kGroup && !runner.IsIn(id))
-      return "its ACL lets group " + GroupName(id) + " write it";
+    if (tag == kUser && id != runner) return whose + " ACL lets " + UserName(id) + " write it";
+    if (tag == kGroup && !trusted_group(id))
+      return whose + " ACL lets group " + GroupName(id) + " write it";
   }
   return "";
+}
+
+// Why another user could rename or replace the runner's files in the working
+// folder, or "" where no one could: a folder not the runner's or root's, or
+// one that everyone or a group with other members (other than the runner's
+// private group, which a umask of 002 gives its folders) may write but that
+// is not sticky, or whose access ACL lets a named user other than the runner
+// or a named group write it.
+std::string FolderProblem(const Runner& runner) {
+  struct stat folder {};
+  const Descriptor fd(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Get() < 0 || fstat(fd.Get(), &folder) != 0) return "the folder cannot be checked";
+  if (!runner.IsTrusted(folder.st_uid)) {
+    return "the folder's owner is " + UserName(folder.st_uid) + ", not you or root";
+  }
+  if ((folder.st_mode & S_ISVTX) != 0) return "";
+  if ((folder.st_mode & S_IWOTH) != 0) return "everyone may write the folder, which is not sticky";
+  if ((folder.st_mode & S_IWGRP) != 0 && !runner.IsPrivateGroup(folder.st_gid)) {
+    return "group " + GroupName(folder.st_gid) + " may write the folder, which is not sticky";
+  }
+  return AclProblem(
+      fd.Get(), runner.Uid(), [](gid_t) { return false; }, "the folder's");
 }
 
 // One spelling of the batch file, opened once: what is checked and what the
@@ -177,15 +217,11 @@ class OpenScript {
  public:
   // A link, a FIFO, a device or a name that cannot be opened is no script.
   explicit OpenScript(const std::string& name)
-      : fd_(open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
-    if (fd_ >= 0 && (fstat(fd_, &info_) != 0 || !S_ISREG(info_.st_mode))) Close();
-  }
-  ~OpenScript() { Close(); }
-  OpenScript(const OpenScript&) = delete;
-  OpenScript& operator=(const OpenScript&) = delete;
+      : fd_(open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)),
+        is_script_(fd_.Get() >= 0 && fstat(fd_.Get(), &info_) == 0 && S_ISREG(info_.st_mode)) {}
 
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool IsOpen() const { return is_script_; }
+  int Fd() const { return fd_.Get(); }
 
   // Why another user could have put their commands in it, or "" where no
   // one but the runner, root or a group the runner is in could have: a file
@@ -204,19 +240,30 @@ class OpenScript {
     } else if ((info_.st_mode & S_IWGRP) != 0 && !runner.IsIn(info_.st_gid)) {
       problem = "group " + GroupName(info_.st_gid) + ", which you are not in, may write it";
     } else {
-      problem = AclProblem(fd_, runner);
+      problem = AclProblem(
+          fd_.Get(), runner.Uid(), [&runner](gid_t group) { return runner.IsIn(group); }, "its");
     }
     return problem.empty() ? "" : problem + " (owner " + UserName(info_.st_uid) + ")";
   }
 
- private:
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+  // Takes a read lease on the file where the system grants one (to its
+  // owner or a holder of CAP_LEASE), and says why the file may not run: a
+  // lease is refused while any program has the file open for writing. The
+  // lease goes with the descriptor to the shell, so an open for writing
+  // waits until the shell has read the script. Its break is signalled with
+  // SIGURG, which is ignored by default, to camfix.
+  std::string Lease() const {
+    if (fcntl(Fd(), F_SETSIG, SIGURG) == 0 && fcntl(Fd(), F_SETLEASE, F_RDLCK) != 0 &&
+        errno == EAGAIN) {
+      return "another program has it open for writing";
+    }
+    return "";
   }
 
-  int fd_;
+ private:
+  Descriptor fd_;
   struct stat info_ {};
+  bool is_script_;
 };
 
 // The regular files of the working folder named `name` in any letter case,
@@ -289,6 +336,10 @@ void Start(const std::string& name, const OpenScript& script) {
 void LaunchBatchFile(const char* file) {
   const auto spellings = SpellingsOf(file);
   if (spellings.empty()) return;
+  // The shell drops to the real user, who is not the one checked for.
+  if (getuid() != geteuid() || getgid() != getegid()) {
+    return SayNotStarted(file, "your real and effective user or group ids differ");
+  }
   const Runner runner;
   if (const auto problem = FolderProblem(runner); !problem.empty()) {
     return SayNotStarted(file, problem);
@@ -296,7 +347,8 @@ void LaunchBatchFile(const char* file) {
   for (const auto& name : spellings) {
     const OpenScript script(name);
     if (!script.IsOpen()) continue;
-    const auto problem = script.Problem(runner);
+    auto problem = script.Problem(runner);
+    if (problem.empty()) problem = script.Lease();
     if (problem.empty()) return Start(name, script);
     SayNotStarted(name, problem);
   }

@@ -89,6 +89,7 @@ CamfixProcess::CamfixProcess(const RunOptions& options) : seconds_(options.secon
   for (const char* name : {"", "/out", "/err"}) chmod((outputs_.Path() + name).c_str(), 0777);
   std::vector<std::string> command = {CamfixBinary()};
   if (command[0].ends_with(".exe")) command.insert(command.begin(), "wine");
+  command.insert(command.begin(), options.launcher.begin(), options.launcher.end());
   command.insert(command.end(), options.arguments.begin(), options.arguments.end());
   std::vector<char*> argv;  // ended by a null pointer
   for (auto& word : command) argv.push_back(word.data());

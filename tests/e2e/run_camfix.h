@@ -26,6 +26,7 @@ struct RunOptions {
   long file_size_limit = 0;              // bytes, 0 for none
   long address_space_limit = 0;          // bytes, 0 for none
   bool as_colleague = false;             // run as nobody, in the group kColleagues too
+  std::vector<std::string> launcher;     // a command camfix's own is appended to, run instead
   int seconds = 30;                      // then it is taken for hung and killed
 };
 

@@ -133,6 +133,29 @@ std::vector<Row> SaveRows() {
       {.name = "OwnBatchFileInAFolderTheRunnersPrivateGroupMayWriteIsStarted", .before = planted,
        .out = Repaired(""), .changes = {{"marker", "planted\n"}},
        .arrange = [](const std::string& work) { chmod(work.c_str(), 0775); }},
+      // Unless an ACL entry lets another user or group write it, or another
+      // user has the group as primary group (a passwd with one such user).
+      {.name = "OwnBatchFileInAPrivateGroupFolderAnAclLetsAnotherUserWriteIsNotStarted", .before = planted,
+       .out = Repaired(""), .err = "camfix: gerber.bat was not started: the folder's ACL lets nobody write it\r\n",
+       .arrange = [](const std::string& work) { std::system(("chmod 0770 " + work + " && setfacl -m u:0:rwx,u:nobody:rwx " + work).c_str()); }},
+      {.name = "OwnBatchFileInAPrivateGroupFolderAnAclLetsAGroupWriteIsNotStarted", .before = planted,
+       .out = Repaired(""), .err = "camfix: gerber.bat was not started: the folder's ACL lets group root write it\r\n",
+       .arrange = [](const std::string& work) { std::system(("chmod 0770 " + work + " && setfacl -m g:0:rwx " + work).c_str()); }},
+      {.name = "OwnBatchFileInAFolderOfAGroupAnotherUserHasAsPrimaryGroupIsNotStarted",
+       .options = {.input = "\n\n", .launcher = {"unshare", "-m", "sh", "-c", "mount --bind passwd /etc/passwd && exec \"$@\"", "sh"}},
+       .before = {{"gerber.bat", "echo planted > marker\n"}, {"passwd", "root:x:0:0::/root:/bin/sh\nspy:x:3403:0::/:/bin/sh\n"}},
+       .out = Repaired(""), .err = "camfix: gerber.bat was not started: group root may write the folder, which is not sticky\r\n",
+       .arrange = [](const std::string& work) { chmod(work.c_str(), 0775); }},
+      // Nor while another program has it open for writing, nor as another
+      // user than the one the shell runs it as.
+      {.name = "OwnBatchFileAnotherProgramHasOpenForWritingIsNotStarted",
+       .options = {.input = "\n\n", .launcher = {"sh", "-c", "exec 3>>gerber.bat && exec \"$@\"", "sh"}},
+       .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: another program has it open for writing\r\n"},
+      {.name = "BatchFileOfARunWhoseRealAndEffectiveUsersDifferIsNotStarted",
+       .options = {.input = "\n\n", .launcher = {"setpriv", "--euid=65534"}}, .before = planted, .out = Repaired(""),
+       .err = "camfix: gerber.bat was not started: your real and effective user or group ids differ\r\n",
+       .arrange = [](const std::string& work) { chmod(work.c_str(), 0755); }},
       // Nor a file that another user may write through another name, a group
       // the runner is not in, or an ACL entry the mask lets write.
       {.name = "OwnBatchFileWithASecondLinkIsNotStarted", .before = planted, .out = Repaired(""),
